@@ -1,0 +1,49 @@
+// Platform-neutral command-line helpers shared by the runners.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run_request.h"
+
+namespace launch {
+
+// The command line is handed to the platform in a writable buffer of this many
+// UTF-16 units; at least one zero unit must follow the text.
+inline constexpr std::size_t kCommandLineBufferUnits = 1024;
+
+// Length of `Text` in UTF-16 code units: a character outside the Basic
+// Multilingual Plane counts two. (On Windows wchar_t already is a UTF-16 unit.)
+std::size_t Utf16Length(std::wstring_view Text);
+
+// True when `CommandLine` fits the buffer with its terminating zero unit.
+bool FitsCommandLineBuffer(std::wstring_view CommandLine);
+
+// The outcome for a command line that does not fit the buffer: not started,
+// kStatusLauncherFailed, with its length and the limit as the reason.
+RunOutcome CommandLineTooLong(std::wstring_view CommandLine);
+
+// Splits a command line the way a Windows C runtime splits its own (the rules in
+// force since 2008):
+//
+//   program name: ends at the first space or tab outside quotes; quotes toggle
+//                 quoting and are dropped; backslashes are literal.
+//   arguments:    separated by runs of spaces and tabs;
+//                 2n backslashes + "      -> n backslashes, the quote toggles quoting
+//                 2n+1 backslashes + "    -> n backslashes and a literal quote
+//                 backslashes elsewhere   -> literal
+//                 "" inside quotes        -> a literal quote, quoting goes on
+//                 end of line in quotes   -> ends the last argument (even an empty one)
+//
+//   a b\c "d e"            -> [a] [b\c] [d e]
+//   "C:\x y\p.exe" \"q\"   -> [C:\x y\p.exe] ["q"]
+//   p a\\\\"b c"           -> [p] [a\\b c]
+//   p "a""b" ""            -> [p] [a"b] []
+//
+// The result always holds the program name first (possibly empty). No wildcard
+// is expanded.
+std::vector<std::wstring> SplitCommandLine(std::wstring_view Line);
+
+} // namespace launch

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+
+namespace launch {
+namespace {
+
+struct SplitCase {
+  const wchar_t* Line;
+  std::vector<std::wstring> Parts;
+};
+
+TEST(SplitCommandLine, FollowsTheWindowsRuntimeRules) {
+  const SplitCase Cases[] = {
+      // program name: quotes toggle and vanish, backslashes stay, blanks end it
+      SplitCase{L"", {L""}}, SplitCase{L"p", {L"p"}}, SplitCase{L" p", {L"", L"p"}},
+      SplitCase{L"\"C:\\x y\\p.exe\" a", {L"C:\\x y\\p.exe", L"a"}},
+      SplitCase{L"C:\\x\" \"y\\p a", {L"C:\\x y\\p", L"a"}}, SplitCase{L"a\\\"b c", {L"a\\b c"}},
+      SplitCase{L"p\tq", {L"p", L"q"}}, SplitCase{L"\"\" a", {L"", L"a"}},
+      // blanks between and after arguments
+      SplitCase{L"p  a \t b\t", {L"p", L"a", L"b"}},
+      SplitCase{L"p \"a b\" c", {L"p", L"a b", L"c"}},
+      // backslashes: literal unless they lead to a quote
+      SplitCase{L"p a\\b a\\\\b", {L"p", L"a\\b", L"a\\\\b"}},
+      SplitCase{L"p a\\\"b", {L"p", L"a\"b"}},               // 1 -> 0 + literal quote
+      SplitCase{L"p a\\\\\"b c\"", {L"p", L"a\\b c"}},       // 2 -> 1 + toggle
+      SplitCase{L"p a\\\\\\\"b", {L"p", L"a\\\"b"}},         // 3 -> 1 + literal quote
+      SplitCase{L"p a\\\\\\\\\"b c\"", {L"p", L"a\\\\b c"}}, // 4 -> 2 + toggle
+      SplitCase{L"p \"a\\\\\"", {L"p", L"a\\"}}, SplitCase{L"p a\\", {L"p", L"a\\"}},
+      // doubled quotes (post-2008)
+      SplitCase{L"p \"a\"\"b\"", {L"p", L"a\"b"}}, SplitCase{L"p a\"\"b", {L"p", L"ab"}},
+      SplitCase{L"p \"\"\"\"", {L"p", L"\""}}, SplitCase{L"p \"\"\"a b\"", {L"p", L"\"a b"}},
+      // empty arguments and a line that ends inside quotes
+      SplitCase{L"p \"\"", {L"p", L""}}, SplitCase{L"p \"\" \"\"", {L"p", L"", L""}},
+      SplitCase{L"p \"", {L"p", L""}}, SplitCase{L"p \"a b", {L"p", L"a b"}},
+      // nothing special about wildcards or other characters
+      SplitCase{L"p *.txt 'a b' %x%", {L"p", L"*.txt", L"'a", L"b'", L"%x%"}}};
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(SplitCommandLine(Case.Line), Case.Parts) << Case.Line;
+  }
+}
+
+TEST(CommandLineBuffer, CountsUtf16UnitsAndKeepsRoomForTheTerminator) {
+  const std::wstring NonBmp = L"\U0001F600"; // two units wherever it is stored
+  const struct {
+    std::wstring Line;
+    std::size_t Units;
+    bool Fits;
+  } Cases[] = {
+      {L"", 0, true},
+      {std::wstring(1023, L'x'), 1023, true},
+      {std::wstring(1024, L'x'), 1024, false},
+      {NonBmp + std::wstring(1021, L'x'), 1023, true},
+      {NonBmp + std::wstring(1022, L'x'), 1024, false}, // 1023 characters, 1024 units
+      {std::wstring(100000, L'x'), 100000, false},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(Utf16Length(Case.Line), Case.Units);
+    EXPECT_EQ(FitsCommandLineBuffer(Case.Line), Case.Fits) << Case.Units;
+  }
+}
+
+TEST(CommandLineBuffer, RefusalNamesLengthAndLimit) {
+  const RunOutcome Outcome = CommandLineTooLong(std::wstring(1024, L'x'));
+  EXPECT_FALSE(Outcome.Started);
+  EXPECT_EQ(Outcome.Code, kStatusLauncherFailed);
+  ASSERT_TRUE(Outcome.Failure.has_value());
+  EXPECT_EQ(Outcome.Failure->Reason,
+            L"command line too long: 1024 UTF-16 units, the limit is 1023");
+}
+
+} // namespace
+} // namespace launch

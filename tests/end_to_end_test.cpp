@@ -1,0 +1,305 @@
+// Runs the built launcher against the probe child and checks the whole
+// contract: report lines, exit status, what the child received.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "probe.h"
+
+namespace {
+
+using harness::IsWindows;
+using harness::NativePath;
+
+std::string Eol() {
+  return IsWindows() ? "\r\n" : "\n";
+}
+
+std::string Report(const std::vector<std::string>& Args, bool Started, const std::string& Code) {
+  std::string Text = "Exe : " + Args[0] + Eol() + "CmdLine : " + Args[1] + Eol() +
+                     "WorkingDirectory : " + Args[2] + Eol() + "IsWaiting : " + Args[3] + Eol();
+  if (!Started) {
+    Text += "CreateProcess failed !!!" + Eol();
+  }
+  return Text + "Code retour : " + Code + Eol();
+}
+
+// The status a caller sees for a report code: all 32 bits on Windows, 8 on POSIX.
+std::uint32_t ExitStatusFor(std::uint32_t Code) {
+  return IsWindows() || Code <= 255 ? Code : 255;
+}
+
+class EndToEnd : public testing::Test {
+protected:
+  const std::string Dir = harness::NewTempDir();
+  const std::string RecordPath = Dir + "/record";
+  const std::string Probe = NativePath(harness::ProbePath());
+
+  std::vector<std::string> ProbeEnv(std::vector<std::string> Extra = {}) const {
+    Extra.push_back("PROBE_OUT=" + NativePath(RecordPath));
+    return Extra;
+  }
+  probe::Record Record() const { return probe::ParseRecord(harness::ReadFile(RecordPath)); }
+
+  harness::Result Launch(const std::vector<std::string>& Args, harness::Options Opts = {}) const {
+    Opts.Env = ProbeEnv(Opts.Env);
+    return harness::Run(harness::LauncherPath(), Args, Opts);
+  }
+};
+
+struct StatusCase {
+  const char* Name;
+  std::vector<std::string> Args; // {probe}, {dir}, {file} stand for the fixture's paths
+  std::vector<std::string> Env;
+  std::uint32_t Code; // the number on the status line
+  bool Started;
+  const char* ErrorText; // what stderr must hold, "" for nothing at all
+  bool PosixOnly = false;
+};
+
+std::string Expand(std::string Text, const std::string& Probe, const std::string& Dir,
+                   const std::string& File) {
+  const std::pair<std::string, std::string> Names[] = {
+      {"{probe}", Probe}, {"{dir}", Dir}, {"{file}", File}};
+  for (const auto& [Name, Value] : Names) {
+    for (auto At = Text.find(Name); At != std::string::npos; At = Text.find(Name)) {
+      Text.replace(At, Name.size(), Value);
+    }
+  }
+  return Text;
+}
+
+TEST_F(EndToEnd, StatusesAndReports) {
+  const std::string File = Dir + "/plain.txt";
+  harness::WriteFile(File, "not a program\n", true);
+  const StatusCase Cases[] = {
+      {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, ""},
+      {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, ""},
+      {"waits for the end",
+       {"{probe}", "", "{dir}", "TRUE"},
+       {"PROBE_SLEEP_MS=300", "PROBE_EXIT=7"},
+       7,
+       true,
+       ""},
+      {"no wait: still active",
+       {"{probe}", "", "{dir}", ""},
+       {"PROBE_SLEEP_MS=3000"},
+       259,
+       true,
+       ""},
+      {"lower-case true does not wait",
+       {"{probe}", "", "{dir}", "true"},
+       {"PROBE_SLEEP_MS=3000"},
+       259,
+       true,
+       ""},
+      {"trailing space does not wait",
+       {"{probe}", "", "{dir}", "TRUE "},
+       {"PROBE_SLEEP_MS=3000"},
+       259,
+       true,
+       ""},
+      {"killed by SIGTERM",
+       {"{probe}", "", "{dir}", "TRUE"},
+       {"PROBE_SIGNAL=15"},
+       143,
+       true,
+       "",
+       true},
+      {"killed by SIGKILL",
+       {"{probe}", "", "{dir}", "TRUE"},
+       {"PROBE_SIGNAL=9"},
+       137,
+       true,
+       "",
+       true},
+      {"missing program",
+       {"no-such-tool-xyz", "", "{dir}", "TRUE"},
+       {},
+       127,
+       false,
+       "launch: cannot start 'no-such-tool-xyz': No such file or directory (error 2)"},
+      {"missing program beats a bad directory",
+       {"no-such-tool-xyz", "", "", "TRUE"},
+       {},
+       127,
+       false,
+       "No such file or directory"},
+      {"empty program", {"", "", "{dir}", "TRUE"}, {}, 127, false, "cannot start ''"},
+      {"directory as program",
+       {"{dir}", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "Is a directory",
+       true},
+      {"file that is no program",
+       {"{file}", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "Exec format error",
+       true},
+      {"empty working directory",
+       {"{probe}", "", "", "TRUE"},
+       {},
+       125,
+       false,
+       "working directory ''"},
+      {"missing working directory",
+       {"{probe}", "", "{dir}/none", "TRUE"},
+       {},
+       125,
+       false,
+       "No such file or directory"},
+      {"file as working directory",
+       {"{probe}", "", "{file}", "TRUE"},
+       {},
+       125,
+       false,
+       "Not a directory",
+       true},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    if (Case.PosixOnly && IsWindows()) {
+      continue;
+    }
+    std::vector<std::string> Args;
+    for (const auto& Arg : Case.Args) {
+      Args.push_back(Expand(Arg, Probe, NativePath(Dir), NativePath(File)));
+    }
+    harness::Options Opts;
+    Opts.Env = Case.Env;
+    const harness::Result R = Launch(Args, Opts);
+    EXPECT_EQ(R.Status, ExitStatusFor(Case.Code));
+    EXPECT_EQ(R.Out, Report(Args, Case.Started, std::to_string(Case.Code)));
+    if (*Case.ErrorText == '\0') {
+      EXPECT_EQ(R.Err, "");
+    } else {
+      EXPECT_NE(R.Err.find(Case.ErrorText), std::string::npos) << R.Err;
+    }
+  }
+}
+
+TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
+  const std::vector<std::vector<std::string>> Counts = {
+      {}, {Probe}, {Probe, "", Dir}, {Probe, "", Dir, "TRUE", "extra"}};
+  for (const auto& Args : Counts) {
+    const harness::Result R = Launch(Args);
+    EXPECT_EQ(R.Status, 125u) << Args.size();
+    EXPECT_EQ(R.Out, "");
+    EXPECT_EQ(R.Err.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
+    EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
+  }
+}
+
+TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
+  const struct {
+    std::string CmdLine;
+    std::vector<std::string> Args; // after argv[0]
+  } Cases[] = {
+      {"", {}},
+      {"a \"b c\" d\\\"e \"\"", {"a", "b c", "d\"e", ""}},
+      {"a\\\\\"b c\" \"x\"\"y\" \\\\server\\share *.txt",
+       {"a\\b c", "x\"y", "\\\\server\\share", "*.txt"}},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+       {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.CmdLine);
+    const std::vector<std::string> Args = {Probe, Case.CmdLine, NativePath(Dir), "TRUE"};
+    const harness::Result R = Launch(Args);
+    ASSERT_EQ(R.Status, 0u) << R.Err;
+    EXPECT_EQ(R.Out, Report(Args, true, "0"));
+    const probe::Record Got = Record();
+    std::vector<std::string> Expected = {Probe};
+    Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
+    EXPECT_EQ(Got.Args, Expected);
+    EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
+    if (!IsWindows()) {
+      EXPECT_EQ(Got.Fds, (std::vector<int>{0, 1, 2}));
+    }
+  }
+}
+
+TEST_F(EndToEnd, LengthLimitCountsUtf16Units) {
+  const std::string Smile = "\xF0\x9F\x98\x80";     // one character, two UTF-16 units
+  const std::size_t Room = 1023 - Probe.size() - 1; // units left for CmdLine under the limit
+  const struct {
+    std::string CmdLine;
+    bool Started;
+  } Cases[] = {
+      {std::string(Room, 'x'), true},
+      {std::string(Room + 1, 'x'), false},
+      {Smile + std::string(Room - 2, 'x'), true},
+      {Smile + std::string(Room - 1, 'x'), false}, // as many characters as the first case
+  };
+  for (const auto& Case : Cases) {
+    const std::vector<std::string> Args = {Probe, Case.CmdLine, NativePath(Dir), "TRUE"};
+    const harness::Result R = Launch(Args);
+    const std::uint32_t Code = Case.Started ? 0 : 125;
+    EXPECT_EQ(R.Status, Code);
+    EXPECT_EQ(R.Out, Report(Args, Case.Started, std::to_string(Code)));
+    if (!Case.Started) {
+      EXPECT_NE(R.Err.find("1024 UTF-16 units, the limit is 1023"), std::string::npos) << R.Err;
+    }
+  }
+}
+
+TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
+  const std::string ProbeDir = Probe.substr(0, Probe.find_last_of("/\\"));
+  const std::string ProbeName = Probe.substr(ProbeDir.size() + 1);
+  const std::string Sep = IsWindows() ? "\\" : "/";
+  const struct {
+    const char* Name;
+    std::string Exe;
+    std::string CallerDir;
+    std::vector<std::string> Env;
+  } Cases[] = {
+      {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}},
+      {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    harness::Options Opts;
+    Opts.Env = Case.Env;
+    Opts.Env.push_back("PROBE_EXIT=5");
+    Opts.CallerDir = Case.CallerDir;
+    const std::vector<std::string> Args = {Case.Exe, "", NativePath(Dir), "TRUE"};
+    const harness::Result R = Launch(Args, Opts);
+    EXPECT_EQ(R.Status, 5u) << R.Err;
+    EXPECT_EQ(R.Out, Report(Args, true, "5"));
+    EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
+  }
+}
+
+TEST_F(EndToEnd, InvalidUtf8ReachesChildAndReportUnchanged) {
+  if (IsWindows()) {
+    GTEST_SKIP() << "Windows arguments are UTF-16";
+  }
+  const std::string Odd = "\xFF\xFE \xC3( \xED\xA0\x80 \x80";
+  const std::vector<std::string> Args = {Probe, Odd, Dir, "TRUE"};
+  const harness::Result R = Launch(Args);
+  EXPECT_EQ(R.Status, 0u);
+  EXPECT_EQ(R.Out, Report(Args, true, "0"));
+  EXPECT_EQ(Record().Args,
+            (std::vector<std::string>{Probe, "\xFF\xFE", "\xC3(", "\xED\xA0\x80", "\x80"}));
+
+  const std::string BadDir = Dir + "/\xFF";
+  const harness::Result Missing = Launch({Probe, "", BadDir, "TRUE"});
+  EXPECT_EQ(Missing.Status, 125u);
+  EXPECT_NE(Missing.Err.find("working directory '" + BadDir + "'"), std::string::npos);
+}
+
+TEST_F(EndToEnd, StatusSurvivesIgnoredSigchldAndBlockedSignals) {
+  if (IsWindows()) {
+    GTEST_SKIP() << "POSIX signals";
+  }
+  harness::Options Opts;
+  Opts.HostileSignals = true;
+  Opts.Env = {"PROBE_EXIT=42"};
+  const harness::Result R = Launch({Probe, "", Dir, "TRUE"}, Opts);
+  EXPECT_EQ(R.Status, 42u) << R.Err;
+}
+
+} // namespace

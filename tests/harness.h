@@ -1,0 +1,36 @@
+// Runs a program the way a caller of the launcher would, and collects what it
+// printed and the status it ended with. One implementation per platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+struct Result {
+  std::uint32_t Status = 0; // all the bits the platform keeps
+  std::string Out;          // stdout, as bytes
+  std::string Err;          // stderr, as bytes
+};
+
+struct Options {
+  std::vector<std::string> Env; // NAME=value entries added to (or replacing) the caller's
+  std::string CallerDir;        // the caller's current directory; empty: the test's own
+  bool HostileSignals = false;  // POSIX: start with SIGCHLD ignored and every signal blocked
+};
+
+// Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program
+// inherits one extra descriptor or handle that it must not pass on.
+Result Run(const std::string& Program, const std::vector<std::string>& Args,
+           const Options& Opts = {});
+
+bool IsWindows();
+std::string NativePath(const std::string& Path); // as the launcher's platform spells it
+std::string LauncherPath();
+std::string ProbePath();
+std::string NewTempDir();
+std::string ReadFile(const std::string& Path);
+void WriteFile(const std::string& Path, const std::string& Text, bool Executable);
+
+} // namespace harness

@@ -1,0 +1,131 @@
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <signal.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+extern char** environ;
+
+namespace harness {
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& Extra) {
+  std::vector<std::string> Env(Extra);
+  for (char** Entry = environ; *Entry != nullptr; ++Entry) {
+    const std::string Item(*Entry);
+    const std::string Name = Item.substr(0, Item.find('=') + 1);
+    bool Replaced = false;
+    for (const auto& E : Extra) {
+      Replaced = Replaced || E.compare(0, Name.size(), Name) == 0;
+    }
+    if (!Replaced) {
+      Env.push_back(Item);
+    }
+  }
+  return Env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& Items) {
+  std::vector<char*> Result;
+  for (auto& Item : Items) {
+    Result.push_back(Item.data());
+  }
+  Result.push_back(nullptr);
+  return Result;
+}
+
+} // namespace
+
+Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
+  const std::string Dir = NewTempDir();
+  std::vector<std::string> Argv{Program};
+  if (Opts.HostileSignals) {
+    // bash (unlike dash) leaves SIGCHLD ignored for the program it turns into.
+    Argv = {"/bin/bash", "-c", "trap '' CHLD; exec \"$0\" \"$@\"", Program};
+  }
+  Argv.insert(Argv.end(), Args.begin(), Args.end());
+  std::vector<std::string> Env = MergedEnvironment(Opts.Env);
+
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&Actions, 1, (Dir + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
+  posix_spawn_file_actions_addopen(&Actions, 2, (Dir + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
+  if (!Opts.CallerDir.empty()) {
+    posix_spawn_file_actions_addchdir_np(&Actions, Opts.CallerDir.c_str());
+  }
+  posix_spawnattr_t Attributes;
+  posix_spawnattr_init(&Attributes);
+  if (Opts.HostileSignals) {
+    sigset_t All;
+    sigfillset(&All);
+    posix_spawnattr_setsigmask(&Attributes, &All);
+    posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSIGMASK);
+  }
+  const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
+  pid_t Pid = 0;
+  auto ArgvPointers = Pointers(Argv);
+  auto EnvPointers = Pointers(Env);
+  const int Error = posix_spawn(&Pid, Argv.front().c_str(), &Actions, &Attributes,
+                                ArgvPointers.data(), EnvPointers.data());
+  close(Leaked);
+  posix_spawn_file_actions_destroy(&Actions);
+  posix_spawnattr_destroy(&Attributes);
+  if (Error != 0) {
+    throw std::runtime_error("cannot start " + Program + ": " + std::strerror(Error));
+  }
+  int Status = 0;
+  waitpid(Pid, &Status, 0);
+  Result R;
+  R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
+                               : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status));
+  R.Out = ReadFile(Dir + "/out");
+  R.Err = ReadFile(Dir + "/err");
+  return R;
+}
+
+bool IsWindows() {
+  return false;
+}
+
+std::string NativePath(const std::string& Path) {
+  return Path;
+}
+
+std::string LauncherPath() {
+  return LAUNCH_EXE;
+}
+
+std::string ProbePath() {
+  return PROBE_EXE;
+}
+
+std::string NewTempDir() {
+  std::string Template = LAUNCH_TEST_TMP "/case-XXXXXX";
+  mkdir(LAUNCH_TEST_TMP, 0700);
+  if (mkdtemp(Template.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  return Template;
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& Path, const std::string& Text, bool Executable) {
+  std::ofstream(Path, std::ios::binary) << Text;
+  chmod(Path.c_str(), Executable ? 0755 : 0644);
+}
+
+} // namespace harness

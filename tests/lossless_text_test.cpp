@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "lossless_text.h"
+
+namespace launch {
+namespace {
+
+TEST(LosslessText, DecodesValidUtf8AndEscapesEveryOtherByte) {
+  const struct {
+    std::string Bytes;
+    std::wstring Text;
+  } Cases[] = {
+      {"", L""},
+      {"plain ASCII", L"plain ASCII"},
+      {"caf\xC3\xA9", L"caf\u00E9"},
+      {"\xE2\x82\xAC", L"\u20AC"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {"\xFF", L"\xDCFF"},                               // never valid
+      {"a\x80z", L"a\xDC80z"},                           // stray continuation byte
+      {"\xC3", L"\xDCC3"},                               // truncated sequence
+      {"\xC0\xAF", L"\xDCC0\xDCAF"},                     // overlong '/'
+      {"\xE0\x80\xAF", L"\xDCE0\xDC80\xDCAF"},           // overlong, three bytes
+      {"\xED\xA0\x80", L"\xDCED\xDCA0\xDC80"},           // encoded surrogate
+      {"\xF4\x90\x80\x80", L"\xDCF4\xDC90\xDC80\xDC80"}, // above U+10FFFF
+      {"\xE2\x82", L"\xDCE2\xDC82"},                     // cut short
+      {"\xC3\xA9\xA9", L"\u00E9\xDCA9"},                 // valid, then a stray byte
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(DecodeLossless(Case.Bytes), Case.Text);
+    EXPECT_EQ(EncodeLossless(DecodeLossless(Case.Bytes)), Case.Bytes);
+  }
+}
+
+TEST(LosslessText, AnyBytesRoundTrip) {
+  std::mt19937 Random(20261208);
+  std::uniform_int_distribution<int> Byte(0, 255);
+  std::uniform_int_distribution<int> Length(0, 64);
+  for (int Round = 0; Round < 20000; ++Round) {
+    std::string Bytes(static_cast<std::size_t>(Length(Random)), '\0');
+    for (char& B : Bytes) {
+      // Bias towards the bytes that make and break multi-byte sequences.
+      B = static_cast<char>(Round % 2 == 0 ? Byte(Random) : 0x80 + Byte(Random) % 0x78);
+    }
+    ASSERT_EQ(EncodeLossless(DecodeLossless(Bytes)), Bytes);
+  }
+}
+
+TEST(LosslessText, TextNoBytesStandForEncodesAsReplacement) {
+  EXPECT_EQ(EncodeLossless(L"\xD800"), "\xEF\xBF\xBD");
+  EXPECT_EQ(EncodeLossless(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
+}
+
+} // namespace
+} // namespace launch

@@ -1,0 +1,28 @@
+// The helper child of the end-to-end tests. It is told what to do through its
+// environment, so that its arguments stay exactly what the launcher passed:
+//   PROBE_OUT=<file>   write a record of what it received there
+//   PROBE_SLEEP_MS=n   sleep first
+//   PROBE_SIGNAL=n     then die by signal n (POSIX)
+//   PROBE_EXIT=n       then exit with code n (all 32 bits on Windows)
+// The record has one line per item, values hex-encoded (UTF-8 bytes):
+//   arg <hex>   each argument, argv[0] first
+//   cwd <hex>   the current directory
+//   fd <n>      each open descriptor (POSIX)
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+struct Record {
+  std::vector<std::string> Args;
+  std::string Cwd;
+  std::vector<int> Fds;
+};
+
+std::string Hex(const std::string& Bytes);
+Record ParseRecord(const std::string& Text);
+
+} // namespace probe

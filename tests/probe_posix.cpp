@@ -1,0 +1,52 @@
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "probe.h"
+
+namespace {
+
+long EnvNumber(const char* Name, long Default) {
+  const char* Value = std::getenv(Name);
+  return Value != nullptr ? std::strtol(Value, nullptr, 10) : Default;
+}
+
+// Descriptors open at start, read before the probe opens anything itself.
+std::vector<int> OpenDescriptors() {
+  std::vector<int> Fds;
+  for (int Fd = 0; Fd < 1024; ++Fd) {
+    if (fcntl(Fd, F_GETFD) != -1) {
+      Fds.push_back(Fd);
+    }
+  }
+  return Fds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<int> Fds = OpenDescriptors();
+  if (const char* Out = std::getenv("PROBE_OUT")) {
+    std::ofstream Record(Out, std::ios::binary);
+    for (int I = 0; I < argc; ++I) {
+      Record << "arg " << probe::Hex(argv[I]) << '\n';
+    }
+    std::vector<char> Cwd(4096);
+    Record << "cwd " << probe::Hex(getcwd(Cwd.data(), Cwd.size()) ? Cwd.data() : "") << '\n';
+    for (const int Fd : Fds) {
+      Record << "fd " << Fd << '\n';
+    }
+  }
+  if (const long Ms = EnvNumber("PROBE_SLEEP_MS", 0); Ms > 0) {
+    usleep(static_cast<useconds_t>(Ms) * 1000);
+  }
+  if (const long Signal = EnvNumber("PROBE_SIGNAL", 0); Signal > 0) {
+    std::signal(static_cast<int>(Signal), SIG_DFL);
+    raise(static_cast<int>(Signal));
+  }
+  return static_cast<int>(EnvNumber("PROBE_EXIT", 0));
+}

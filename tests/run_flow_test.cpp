@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "report.h"
+#include "run_flow.h"
+
+namespace launch {
+namespace {
+
+TEST(WaitFlag, OnlyTheExactWordTrueWaits) {
+  const WideConverter Converter;
+  const struct {
+    const wchar_t* Text;
+    bool Waits;
+  } Cases[] = {
+      {L"TRUE", true},   {L"true", false}, {L"True", false},  {L"1", false},     {L"TRUE ", false},
+      {L" TRUE", false}, {L"", false},     {L"TRUEX", false}, {L"FALSE", false}, {L"TRU", false},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(IsWaitRequested(Case.Text, Converter), Case.Waits) << Case.Text;
+  }
+}
+
+TEST(WideConverter, WidensByteForByteKeepingZeroUnits) {
+  const WideConverter Converter;
+  EXPECT_EQ(Converter.Widen(""), L"");
+  EXPECT_EQ(Converter.Widen(" "), L" ");
+  EXPECT_EQ(Converter.Widen(std::string_view("A\0B", 3)), std::wstring(L"A\0B", 3));
+}
+
+TEST(Compose, PutsOneSeparatorBetweenExeAndCmdLine) {
+  EXPECT_EQ(ComposeCommandLine(L"prog", L" ", L""), L"prog ");
+  EXPECT_EQ(ComposeCommandLine(L"", L" ", L""), L" ");
+  EXPECT_EQ(ComposeCommandLine(L"C:\\a b\\p.exe", L" ", L"x \"y z\""), L"C:\\a b\\p.exe x \"y z\"");
+}
+
+TEST(StatusLine, ShowsTheCodeAsSigned32Bit) {
+  const struct {
+    ReturnCode Code;
+    const wchar_t* Text;
+  } Cases[] = {
+      {0, L"0"},
+      {3, L"3"},
+      {259, L"259"},
+      {0x7FFFFFFF, L"2147483647"},
+      {0x80000000, L"-2147483648"},
+      {0xC0000005, L"-1073741819"},
+      {0xFFFFFFFF, L"-1"},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(FormatReturnCode(Case.Code), Case.Text);
+  }
+}
+
+} // namespace
+} // namespace launch
