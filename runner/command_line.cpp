@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <cstdint>
+
 namespace launch {
 
 namespace {
@@ -68,7 +70,8 @@ std::size_t ReadArgument(std::wstring_view Line, std::size_t Pos, std::wstring& 
 std::size_t Utf16Length(std::wstring_view Text) {
   std::size_t Units = 0;
   for (const wchar_t C : Text) {
-    Units += static_cast<unsigned long>(C) > 0xFFFFu ? 2 : 1;
+    // Beyond the BMP (possible only where wchar_t holds 32 bits): a surrogate pair.
+    Units += (static_cast<std::uint32_t>(C) >> 16) != 0 ? 2 : 1;
   }
   return Units;
 }

@@ -1,0 +1,179 @@
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "harness.h"
+
+namespace harness {
+
+namespace {
+
+std::wstring Wide(const std::string& Utf8) {
+  const auto Bytes = static_cast<int>(Utf8.size());
+  const int Size = MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), Bytes, nullptr, 0);
+  std::wstring Text(static_cast<std::size_t>(Size > 0 ? Size : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), Bytes, Text.data(), Size);
+  return Text;
+}
+
+// Quotes one argument so that the C runtime's splitting gives it back as it is.
+std::wstring Quote(const std::wstring& Arg) {
+  if (!Arg.empty() && Arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    return Arg;
+  }
+  std::wstring Out = L"\"";
+  std::size_t Backslashes = 0;
+  for (const wchar_t C : Arg) {
+    if (C == L'\\') {
+      ++Backslashes;
+      continue;
+    }
+    Out.append(C == L'"' ? Backslashes * 2 + 1 : Backslashes, L'\\');
+    Backslashes = 0;
+    Out.push_back(C);
+  }
+  Out.append(Backslashes * 2, L'\\');
+  return Out + L"\"";
+}
+
+std::wstring EnvironmentBlock(const std::vector<std::string>& Extra) {
+  std::vector<std::wstring> Entries;
+  for (const auto& E : Extra) {
+    Entries.push_back(Wide(E));
+  }
+  wchar_t* Strings = GetEnvironmentStringsW();
+  for (const wchar_t* Entry = Strings; *Entry != L'\0'; Entry += wcslen(Entry) + 1) {
+    const std::wstring Item(Entry);
+    const std::wstring Name = Item.substr(0, Item.find(L'=', 1) + 1);
+    bool Replaced = false;
+    for (const auto& E : Extra) {
+      Replaced = Replaced || _wcsnicmp(Wide(E).c_str(), Name.c_str(), Name.size()) == 0;
+    }
+    if (!Replaced) {
+      Entries.push_back(Item);
+    }
+  }
+  FreeEnvironmentStringsW(Strings);
+  std::wstring Block;
+  for (const auto& E : Entries) {
+    Block += E;
+    Block.push_back(L'\0');
+  }
+  Block.push_back(L'\0');
+  return Block;
+}
+
+HANDLE Inheritable(const std::wstring& Path, DWORD Access, DWORD Disposition) {
+  SECURITY_ATTRIBUTES Security{sizeof(Security), nullptr, TRUE};
+  return CreateFileW(Path.c_str(), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &Security,
+                     Disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// What the pipe holds once its writers are gone or have said all they will;
+// never blocks on a writer that lives on (a child started without the wait).
+std::string Drain(HANDLE Pipe) {
+  std::string Bytes;
+  DWORD Available = 0;
+  while (PeekNamedPipe(Pipe, nullptr, 0, nullptr, &Available, nullptr) && Available > 0) {
+    std::string Chunk(Available, '\0');
+    DWORD Read = 0;
+    if (!::ReadFile(Pipe, Chunk.data(), Available, &Read, nullptr)) {
+      break;
+    }
+    Bytes.append(Chunk, 0, Read);
+  }
+  return Bytes;
+}
+
+} // namespace
+
+Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
+  const std::string Dir = NewTempDir();
+  std::wstring CommandLine = Quote(Wide(NativePath(Program)));
+  for (const auto& Arg : Args) {
+    CommandLine += L" " + Quote(Wide(Arg));
+  }
+  std::wstring Environment = EnvironmentBlock(Opts.Env);
+
+  STARTUPINFOW Startup{};
+  Startup.cb = sizeof(Startup);
+  Startup.dwFlags = STARTF_USESTDHANDLES;
+  Startup.hStdInput = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  // stdout is a pipe, as for a script that reads the report; stderr a file.
+  HANDLE OutRead = nullptr;
+  SECURITY_ATTRIBUTES Security{sizeof(Security), nullptr, TRUE};
+  CreatePipe(&OutRead, &Startup.hStdOutput, &Security, 1 << 16);
+  SetHandleInformation(OutRead, HANDLE_FLAG_INHERIT, 0);
+  Startup.hStdError = Inheritable(Wide(Dir + "\\err"), GENERIC_WRITE, CREATE_ALWAYS);
+  PROCESS_INFORMATION Process{};
+  const std::wstring CallerDir = Wide(NativePath(Opts.CallerDir));
+  const BOOL Started = CreateProcessW(
+      nullptr, CommandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+      Environment.data(), CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
+  CloseHandle(Startup.hStdInput);
+  CloseHandle(Startup.hStdOutput);
+  CloseHandle(Startup.hStdError);
+  if (!Started) {
+    throw std::runtime_error("cannot start " + Program);
+  }
+  if (WaitForSingleObject(Process.hProcess, 120000) != WAIT_OBJECT_0) {
+    TerminateProcess(Process.hProcess, 0xDEAD);
+  }
+  DWORD Code = 0;
+  GetExitCodeProcess(Process.hProcess, &Code);
+  CloseHandle(Process.hProcess);
+  CloseHandle(Process.hThread);
+  Result R{Code, Drain(OutRead), ReadFile(Dir + "\\err")};
+  CloseHandle(OutRead);
+  return R;
+}
+
+bool IsWindows() {
+  return true;
+}
+
+std::string NativePath(const std::string& Path) {
+  std::string Native = !Path.empty() && Path.front() == '/' ? "Z:" + Path : Path;
+  for (char& C : Native) {
+    C = C == '/' ? '\\' : C;
+  }
+  return Native;
+}
+
+std::string LauncherPath() {
+  return NativePath(LAUNCH_EXE);
+}
+
+std::string ProbePath() {
+  return NativePath(PROBE_EXE);
+}
+
+std::string NewTempDir() {
+  static unsigned Counter = 0;
+  const std::string Root = NativePath(LAUNCH_TEST_TMP);
+  CreateDirectoryW(Wide(Root).c_str(), nullptr);
+  // Process ids repeat across Wine sessions: take the next free name.
+  for (;;) {
+    const std::string Dir = Root + "\\case-" + std::to_string(GetCurrentProcessId()) + "-" +
+                            std::to_string(++Counter);
+    if (CreateDirectoryW(Wide(Dir).c_str(), nullptr)) {
+      return Dir;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      throw std::runtime_error("cannot create " + Dir);
+    }
+  }
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream In(NativePath(Path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& Path, const std::string& Text, bool /*Executable*/) {
+  std::ofstream(NativePath(Path), std::ios::binary) << Text;
+}
+
+} // namespace harness

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "probe.h"
+
+extern "C" {
+int _dowildcard = 0; // record the arguments exactly as the command line gave them
+}
+
+namespace {
+
+std::string ToUtf8(const std::wstring& Text) {
+  const auto Units = static_cast<int>(Text.size());
+  const int Size =
+      WideCharToMultiByte(CP_UTF8, 0, Text.data(), Units, nullptr, 0, nullptr, nullptr);
+  std::string Bytes(static_cast<std::size_t>(Size > 0 ? Size : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, Text.data(), Units, Bytes.data(), Size, nullptr, nullptr);
+  return Bytes;
+}
+
+unsigned long EnvNumber(const wchar_t* Name) {
+  const wchar_t* Value = _wgetenv(Name);
+  return Value != nullptr ? std::wcstoul(Value, nullptr, 10) : 0;
+}
+
+} // namespace
+
+extern "C" int wmain(int argc, wchar_t** argv) {
+  if (const wchar_t* Out = _wgetenv(L"PROBE_OUT")) {
+    std::ofstream Record(ToUtf8(Out), std::ios::binary);
+    for (int I = 0; I < argc; ++I) {
+      Record << "arg " << probe::Hex(ToUtf8(argv[I])) << '\n';
+    }
+    wchar_t Cwd[MAX_PATH * 4] = {};
+    GetCurrentDirectoryW(MAX_PATH * 4, Cwd);
+    Record << "cwd " << probe::Hex(ToUtf8(Cwd)) << '\n';
+  }
+  if (const unsigned long Ms = EnvNumber(L"PROBE_SLEEP_MS"); Ms > 0) {
+    Sleep(Ms);
+  }
+  ExitProcess(static_cast<UINT>(EnvNumber(L"PROBE_EXIT")));
+}
