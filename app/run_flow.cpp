@@ -20,6 +20,7 @@ bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter
 
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   const WideConverter Converter;
+  PrepareLauncher();
   if (ArgCount != 5) {
     WriteErrorLine(L"usage: launch Exe CmdLine WorkingDirectory IsWaiting");
     return kStatusLauncherFailed;

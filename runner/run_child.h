@@ -28,4 +28,12 @@ namespace launch {
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait);
 
+// Readies the launcher's own process, before it writes anything. A report that
+// cannot be written must not end the run: on POSIX, SIGPIPE is ignored (the
+// child gets the caller's setting back). While RunChild waits, an interrupt
+// from the terminal is left to the child: the launcher outlives it and reports
+// its status (POSIX: SIGINT and SIGQUIT ignored, and at their default in the
+// child; Windows: a console control handler that swallows Ctrl-C and Ctrl-Break).
+void PrepareLauncher();
+
 } // namespace launch

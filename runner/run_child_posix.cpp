@@ -140,11 +140,67 @@ int OpenWorkingDirectory(const std::string& Dir, int& Fd) {
   return 0;
 }
 
+void SetDisposition(int Signal, void (*Handler)(int), struct sigaction* Previous) {
+  struct sigaction Action {};
+  Action.sa_handler = Handler;
+  sigemptyset(&Action.sa_mask);
+  sigaction(Signal, &Action, Previous);
+}
+
+// How the caller left SIGPIPE, before PrepareLauncher ignored it.
+struct sigaction CallerPipeAction {};
+
+// While the launcher waits, a Ctrl-C at the terminal (SIGINT, SIGQUIT to the
+// whole foreground group) is the child's to act on: the launcher ignores both
+// so that it lives to report how the child ended. Restored on destruction.
+class InterruptShield {
+public:
+  explicit InterruptShield(bool Active) : Active_(Active) {
+    if (Active_) {
+      SetDisposition(SIGINT, SIG_IGN, &CallerInt_);
+      SetDisposition(SIGQUIT, SIG_IGN, &CallerQuit_);
+    }
+  }
+  ~InterruptShield() {
+    if (Active_) {
+      sigaction(SIGINT, &CallerInt_, nullptr);
+      sigaction(SIGQUIT, &CallerQuit_, nullptr);
+    }
+  }
+  InterruptShield(const InterruptShield&) = delete;
+  InterruptShield& operator=(const InterruptShield&) = delete;
+
+  // The signals the child must get back at their default: those the launcher
+  // ignores for itself while the caller had left them at the default.
+  sigset_t ChildDefaults() const {
+    sigset_t Set;
+    sigemptyset(&Set);
+    const auto AddIfDefault = [&](int Signal, const struct sigaction& Caller) {
+      if (Caller.sa_handler == SIG_DFL) {
+        sigaddset(&Set, Signal);
+      }
+    };
+    AddIfDefault(SIGPIPE, CallerPipeAction);
+    if (Active_) {
+      AddIfDefault(SIGINT, CallerInt_);
+      AddIfDefault(SIGQUIT, CallerQuit_);
+    }
+    return Set;
+  }
+
+private:
+  bool Active_;
+  struct sigaction CallerInt_ {};
+  struct sigaction CallerQuit_ {};
+};
+
 // posix_spawn's attribute and file-action records, released on every path.
 class SpawnSettings {
 public:
-  SpawnSettings(int DirFd) {
+  SpawnSettings(int DirFd, const sigset_t& DefaultSignals) {
     posix_spawnattr_init(&Attributes_);
+    posix_spawnattr_setsigdefault(&Attributes_, &DefaultSignals);
+    posix_spawnattr_setflags(&Attributes_, POSIX_SPAWN_SETSIGDEF);
     posix_spawn_file_actions_init(&Actions_);
     posix_spawn_file_actions_addfchdir_np(&Actions_, DirFd);
     // Windows starts the child without inheriting any handle; likewise only
@@ -165,15 +221,6 @@ private:
   posix_spawnattr_t Attributes_{};
   posix_spawn_file_actions_t Actions_{};
 };
-
-// A caller that leaves SIGCHLD ignored would have the child reaped behind our
-// back, and waitpid would never see its status.
-void RestoreChildSignal() {
-  struct sigaction Action {};
-  Action.sa_handler = SIG_DFL;
-  sigemptyset(&Action.sa_mask);
-  sigaction(SIGCHLD, &Action, nullptr);
-}
 
 // Exit code of a wait status: its code for a normal exit, 128 + N for death by
 // signal N.
@@ -236,11 +283,14 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   }
   Argv.push_back(nullptr);
 
-  RestoreChildSignal();
+  // A caller that leaves SIGCHLD ignored would have the child reaped behind
+  // our back, and waitpid would never see its status.
+  SetDisposition(SIGCHLD, SIG_DFL, nullptr);
+  const InterruptShield Shield(Wait);
   pid_t Pid = 0;
   int Error = 0;
   {
-    const SpawnSettings Settings(DirFd);
+    const SpawnSettings Settings(DirFd, Shield.ChildDefaults());
     Error = posix_spawn(&Pid, Program.c_str(), Settings.Actions(), Settings.Attributes(),
                         Argv.data(), environ);
   }
@@ -249,6 +299,10 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return StartFailed(StatusForExecError(Error), Error);
   }
   return QueryExitCode(Pid, Wait);
+}
+
+void PrepareLauncher() {
+  SetDisposition(SIGPIPE, SIG_IGN, &CallerPipeAction);
 }
 
 } // namespace launch

@@ -55,6 +55,32 @@ ReturnCode StatusForStartError(DWORD Error) {
   }
 }
 
+// While the launcher waits, Ctrl-C and Ctrl-Break at the console are the
+// child's to act on; the launcher outlives them to report how the child ended.
+// (Not SetConsoleCtrlHandler(NULL, TRUE): children inherit that setting.)
+BOOL WINAPI SwallowInterrupt(DWORD Event) {
+  return Event == CTRL_C_EVENT || Event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+class InterruptShield {
+public:
+  explicit InterruptShield(bool Active) : Active_(Active) {
+    if (Active_) {
+      SetConsoleCtrlHandler(SwallowInterrupt, TRUE);
+    }
+  }
+  ~InterruptShield() {
+    if (Active_) {
+      SetConsoleCtrlHandler(SwallowInterrupt, FALSE);
+    }
+  }
+  InterruptShield(const InterruptShield&) = delete;
+  InterruptShield& operator=(const InterruptShield&) = delete;
+
+private:
+  bool Active_;
+};
+
 } // namespace
 
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
@@ -71,6 +97,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   std::array<wchar_t, kCommandLineBufferUnits> CommandLineBuffer{};
   std::copy(CommandLine.begin(), CommandLine.end(), CommandLineBuffer.begin());
 
+  const InterruptShield Shield(Wait);
   if (!CreateProcessW(nullptr, CommandLineBuffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       WorkingDirectory.c_str(), &StartupInfo, &ProcessInfo)) {
     const DWORD Error = GetLastError();
@@ -98,5 +125,9 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   }
   return Outcome;
 }
+
+// Nothing to ready on Windows: a failed console write is an error return,
+// never a signal.
+void PrepareLauncher() {}
 
 } // namespace launch

@@ -1,50 +1,9 @@
 // Runs the built launcher against the probe child and checks the whole
 // contract: report lines, exit status, what the child received.
-#include <gtest/gtest.h>
+#include "end_to_end.h"
 
-#include "harness.h"
-#include "probe.h"
-
+namespace e2e {
 namespace {
-
-using harness::IsWindows;
-using harness::NativePath;
-
-std::string Eol() {
-  return IsWindows() ? "\r\n" : "\n";
-}
-
-std::string Report(const std::vector<std::string>& Args, bool Started, const std::string& Code) {
-  std::string Text = "Exe : " + Args[0] + Eol() + "CmdLine : " + Args[1] + Eol() +
-                     "WorkingDirectory : " + Args[2] + Eol() + "IsWaiting : " + Args[3] + Eol();
-  if (!Started) {
-    Text += "CreateProcess failed !!!" + Eol();
-  }
-  return Text + "Code retour : " + Code + Eol();
-}
-
-// The status a caller sees for a report code: all 32 bits on Windows, 8 on POSIX.
-std::uint32_t ExitStatusFor(std::uint32_t Code) {
-  return IsWindows() || Code <= 255 ? Code : 255;
-}
-
-class EndToEnd : public testing::Test {
-protected:
-  const std::string Dir = harness::NewTempDir();
-  const std::string RecordPath = Dir + "/record";
-  const std::string Probe = NativePath(harness::ProbePath());
-
-  std::vector<std::string> ProbeEnv(std::vector<std::string> Extra = {}) const {
-    Extra.push_back("PROBE_OUT=" + NativePath(RecordPath));
-    return Extra;
-  }
-  probe::Record Record() const { return probe::ParseRecord(harness::ReadFile(RecordPath)); }
-
-  harness::Result Launch(const std::vector<std::string>& Args, harness::Options Opts = {}) const {
-    Opts.Env = ProbeEnv(Opts.Env);
-    return harness::Run(harness::LauncherPath(), Args, Opts);
-  }
-};
 
 struct StatusCase {
   const char* Name;
@@ -68,10 +27,6 @@ std::string Expand(std::string Text, const std::string& Probe, const std::string
     }
   }
   return Text;
-}
-
-std::string SignedText(std::uint32_t Code) {
-  return std::to_string(static_cast<std::int32_t>(Code));
 }
 
 TEST_F(EndToEnd, StatusesAndReports) {
@@ -254,6 +209,7 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
     EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
     if (!IsWindows()) {
       EXPECT_EQ(Got.Fds, (std::vector<int>{0, 1, 2}));
+      EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
     }
   }
 }
@@ -339,3 +295,4 @@ TEST_F(EndToEnd, StatusSurvivesIgnoredSigchldAndBlockedSignals) {
 }
 
 } // namespace
+} // namespace e2e

@@ -14,14 +14,19 @@ struct Result {
   std::string Err;          // stderr, as bytes
 };
 
+// Where the started program's stdout goes.
+enum class Stdout { Captured, Closed, Full, BrokenPipe };
+
 struct Options {
-  std::vector<std::string> Env; // NAME=value entries added to (or replacing) the caller's
-  std::string CallerDir;        // the caller's current directory; empty: the test's own
-  bool HostileSignals = false;  // POSIX: start with SIGCHLD ignored and every signal blocked
+  std::vector<std::string> Env;     // NAME=value entries added to (or replacing) the caller's
+  std::string CallerDir;            // the caller's current directory; empty: the test's own
+  bool HostileSignals = false;      // POSIX: start with SIGCHLD ignored and every signal blocked
+  Stdout Output = Stdout::Captured; // POSIX: the others are a report that cannot be written
 };
 
 // Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program
-// inherits one extra descriptor or handle that it must not pass on.
+// inherits one extra descriptor or handle that it must not pass on; on POSIX it
+// leads a process group of its own, as a job started from a shell does.
 Result Run(const std::string& Program, const std::vector<std::string>& Args,
            const Options& Opts = {});
 

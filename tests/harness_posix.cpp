@@ -58,19 +58,38 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&Actions, 1, (Dir + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
+  int Pipe[2] = {-1, -1};
+  switch (Opts.Output) {
+  case Stdout::Captured:
+    posix_spawn_file_actions_addopen(&Actions, 1, (Dir + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
+    break;
+  case Stdout::Closed:
+    posix_spawn_file_actions_addclose(&Actions, 1);
+    break;
+  case Stdout::Full:
+    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/full", O_WRONLY, 0);
+    break;
+  case Stdout::BrokenPipe:
+    pipe2(Pipe, O_CLOEXEC);
+    close(Pipe[0]); // nobody will ever read
+    posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
+    break;
+  }
   posix_spawn_file_actions_addopen(&Actions, 2, (Dir + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
   if (!Opts.CallerDir.empty()) {
     posix_spawn_file_actions_addchdir_np(&Actions, Opts.CallerDir.c_str());
   }
   posix_spawnattr_t Attributes;
   posix_spawnattr_init(&Attributes);
+  posix_spawnattr_setpgroup(&Attributes, 0);
+  short Flags = POSIX_SPAWN_SETPGROUP;
   if (Opts.HostileSignals) {
     sigset_t All;
     sigfillset(&All);
     posix_spawnattr_setsigmask(&Attributes, &All);
-    posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSIGMASK);
+    Flags |= POSIX_SPAWN_SETSIGMASK;
   }
+  posix_spawnattr_setflags(&Attributes, Flags);
   const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
   pid_t Pid = 0;
   auto ArgvPointers = Pointers(Argv);
@@ -78,6 +97,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   const int Error = posix_spawn(&Pid, Argv.front().c_str(), &Actions, &Attributes,
                                 ArgvPointers.data(), EnvPointers.data());
   close(Leaked);
+  if (Pipe[1] >= 0) {
+    close(Pipe[1]);
+  }
   posix_spawn_file_actions_destroy(&Actions);
   posix_spawnattr_destroy(&Attributes);
   if (Error != 0) {

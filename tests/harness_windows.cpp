@@ -156,8 +156,8 @@ std::string NewTempDir() {
   CreateDirectoryW(Wide(Root).c_str(), nullptr);
   // Process ids repeat across Wine sessions: take the next free name.
   for (;;) {
-    const std::string Dir = Root + "\\case-" + std::to_string(GetCurrentProcessId()) + "-" +
-                            std::to_string(++Counter);
+    const std::string Dir =
+        Root + "\\case-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++Counter);
     if (CreateDirectoryW(Wide(Dir).c_str(), nullptr)) {
       return Dir;
     }

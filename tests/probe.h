@@ -3,11 +3,14 @@
 //   PROBE_OUT=<file>   write a record of what it received there
 //   PROBE_SLEEP_MS=n   sleep first
 //   PROBE_SIGNAL=n     then die by signal n (POSIX)
+//   PROBE_GROUP_SIGNAL=n  or send signal n to its whole process group, as a
+//                      Ctrl-C at the terminal does, and die of it (POSIX)
 //   PROBE_EXIT=n       then exit with code n (all 32 bits on Windows)
 // The record has one line per item, values hex-encoded (UTF-8 bytes):
 //   arg <hex>   each argument, argv[0] first
 //   cwd <hex>   the current directory
 //   fd <n>      each open descriptor (POSIX)
+//   ignored <n> each of SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with ignored (POSIX)
 #pragma once
 
 #include <cstdint>
@@ -20,6 +23,7 @@ struct Record {
   std::vector<std::string> Args;
   std::string Cwd;
   std::vector<int> Fds;
+  std::vector<int> Ignored;
 };
 
 std::string Hex(const std::string& Bytes);

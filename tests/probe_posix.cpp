@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,9 +41,20 @@ int main(int argc, char** argv) {
     for (const int Fd : Fds) {
       Record << "fd " << Fd << '\n';
     }
+    for (const int Signal : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD}) {
+      struct sigaction Action {};
+      if (sigaction(Signal, nullptr, &Action) == 0 && Action.sa_handler == SIG_IGN) {
+        Record << "ignored " << Signal << '\n';
+      }
+    }
   }
   if (const long Ms = EnvNumber("PROBE_SLEEP_MS", 0); Ms > 0) {
     usleep(static_cast<useconds_t>(Ms) * 1000);
+  }
+  if (const long Signal = EnvNumber("PROBE_GROUP_SIGNAL", 0); Signal > 0) {
+    const rlimit NoCore{0, 0};
+    setrlimit(RLIMIT_CORE, &NoCore); // SIGQUIT would leave a core file behind
+    kill(0, static_cast<int>(Signal));
   }
   if (const long Signal = EnvNumber("PROBE_SIGNAL", 0); Signal > 0) {
     std::signal(static_cast<int>(Signal), SIG_DFL);

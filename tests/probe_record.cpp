@@ -41,6 +41,8 @@ Record ParseRecord(const std::string& Text) {
       Result.Cwd = Unhex(Value);
     } else if (Kind == "fd") {
       Result.Fds.push_back(std::stoi(Value));
+    } else if (Kind == "ignored") {
+      Result.Ignored.push_back(std::stoi(Value));
     }
   }
   return Result;
