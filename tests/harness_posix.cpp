@@ -82,13 +82,21 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   posix_spawnattr_t Attributes;
   posix_spawnattr_init(&Attributes);
   posix_spawnattr_setpgroup(&Attributes, 0);
-  short Flags = POSIX_SPAWN_SETPGROUP;
-  if (Opts.HostileSignals) {
-    sigset_t All;
-    sigfillset(&All);
-    posix_spawnattr_setsigmask(&Attributes, &All);
-    Flags |= POSIX_SPAWN_SETSIGMASK;
+  // Whatever the test runner ignores, the launcher starts as from a shell.
+  sigset_t Defaults;
+  sigemptyset(&Defaults);
+  for (const int Signal : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD}) {
+    sigaddset(&Defaults, Signal);
   }
+  posix_spawnattr_setsigdefault(&Attributes, &Defaults);
+  sigset_t Mask;
+  if (Opts.HostileSignals) {
+    sigfillset(&Mask);
+  } else {
+    sigemptyset(&Mask);
+  }
+  posix_spawnattr_setsigmask(&Attributes, &Mask);
+  const short Flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   posix_spawnattr_setflags(&Attributes, Flags);
   const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
   pid_t Pid = 0;
