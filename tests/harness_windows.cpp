@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "harness.h"
+#include "quote_argument.h"
 
 namespace harness {
 
@@ -16,26 +17,6 @@ std::wstring Wide(const std::string& Utf8) {
   std::wstring Text(static_cast<std::size_t>(Size > 0 ? Size : 0), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), Bytes, Text.data(), Size);
   return Text;
-}
-
-// Quotes one argument so that the C runtime's splitting gives it back as it is.
-std::wstring Quote(const std::wstring& Arg) {
-  if (!Arg.empty() && Arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    return Arg;
-  }
-  std::wstring Out = L"\"";
-  std::size_t Backslashes = 0;
-  for (const wchar_t C : Arg) {
-    if (C == L'\\') {
-      ++Backslashes;
-      continue;
-    }
-    Out.append(C == L'"' ? Backslashes * 2 + 1 : Backslashes, L'\\');
-    Backslashes = 0;
-    Out.push_back(C);
-  }
-  Out.append(Backslashes * 2, L'\\');
-  return Out + L"\"";
 }
 
 std::wstring EnvironmentBlock(const std::vector<std::string>& Extra) {
@@ -91,9 +72,9 @@ std::string Drain(HANDLE Pipe) {
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
   const std::string Dir = NewTempDir();
-  std::wstring CommandLine = Quote(Wide(NativePath(Program)));
+  std::wstring CommandLine = testing_support::QuoteArgument(Wide(NativePath(Program)));
   for (const auto& Arg : Args) {
-    CommandLine += L" " + Quote(Wide(Arg));
+    CommandLine += L" " + testing_support::QuoteArgument(Wide(Arg));
   }
   std::wstring Environment = EnvironmentBlock(Opts.Env);
 
