@@ -1,6 +1,6 @@
 #include "run_flow.h"
 
-#include "console.h"
+#include "help.h"
 #include "report.h"
 #include "run_child.h"
 
@@ -21,8 +21,16 @@ bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   const WideConverter Converter;
   PrepareLauncher();
+  if (ArgCount == 2 && Args[1] == std::wstring_view(L"--help")) {
+    WriteHelp();
+    return 0;
+  }
+  if (ArgCount == 2 && Args[1] == std::wstring_view(L"--version")) {
+    WriteVersion();
+    return 0;
+  }
   if (ArgCount != 5) {
-    WriteErrorLine(L"usage: launch Exe CmdLine WorkingDirectory IsWaiting");
+    WriteUsage();
     return kStatusLauncherFailed;
   }
 

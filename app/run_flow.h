@@ -18,8 +18,9 @@ std::wstring ComposeCommandLine(std::wstring_view Exe, std::wstring_view Separat
 bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter);
 
 // Runs the launcher on its argument vector (the program's own name first) and
-// returns the status to exit with. Anything but four arguments is a usage
-// error: nothing on stdout, a usage line on stderr, kStatusLauncherFailed.
+// returns the status to exit with. A lone --help or --version prints and
+// returns 0; any other list but four arguments is a usage error: nothing on
+// stdout, usage on stderr, kStatusLauncherFailed.
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args);
 
 } // namespace launch

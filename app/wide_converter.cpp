@@ -13,7 +13,7 @@ std::wstring WideConverter::Widen(std::string_view Narrow) const {
   }
   const auto Scratch = std::make_unique<wchar_t[]>(Narrow.size());
   Facet_.widen(Narrow.data(), Narrow.data() + Narrow.size(), Scratch.get());
-  return std::wstring(Scratch.get(), Narrow.size());
+  return {Scratch.get(), Narrow.size()};
 }
 
 } // namespace launch

@@ -170,7 +170,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
 
 TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
   const std::vector<std::vector<std::string>> Counts = {
-      {}, {Probe}, {Probe, "", Dir}, {Probe, "", Dir, "TRUE", "extra"}};
+      {},         {Probe},        {"--help", "x"},  {"-h"},
+      {"--HELP"}, {"--version "}, {Probe, "", Dir}, {Probe, "", Dir, "TRUE", "extra"}};
   for (const auto& Args : Counts) {
     const harness::Result R = Launch(Args);
     EXPECT_EQ(R.Status, 125u) << Args.size();
@@ -178,6 +179,19 @@ TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
     EXPECT_EQ(R.Err.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
     EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
   }
+}
+
+TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
+  const harness::Result Help = Launch({"--help"});
+  EXPECT_EQ(Help.Status, 0u);
+  EXPECT_EQ(Help.Err, "");
+  EXPECT_EQ(Help.Out.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting" + Eol(), 0), 0u);
+  for (const char* Topic : {"IsWaiting", "128+N", "126", "127", "259", "Examples:"}) {
+    EXPECT_NE(Help.Out.find(Topic), std::string::npos) << Topic;
+  }
+  const harness::Result Version = Launch({"--version"});
+  EXPECT_EQ(Version.Status, 0u);
+  EXPECT_EQ(Version.Out, "launch " LAUNCH_VERSION + Eol());
 }
 
 TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
@@ -255,7 +269,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     SCOPED_TRACE(Case.Name);
     harness::Options Opts;
     Opts.Env = Case.Env;
-    Opts.Env.push_back("PROBE_EXIT=5");
+    Opts.Env.emplace_back("PROBE_EXIT=5");
     Opts.CallerDir = Case.CallerDir;
     const std::vector<std::string> Args = {Case.Exe, "", NativePath(Dir), "TRUE"};
     const harness::Result R = Launch(Args, Opts);

@@ -1,9 +1,9 @@
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <signal.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -11,8 +11,6 @@
 #include <unistd.h>
 
 #include "harness.h"
-
-extern char** environ;
 
 namespace harness {
 
@@ -36,6 +34,7 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& Extra
 
 std::vector<char*> Pointers(std::vector<std::string>& Items) {
   std::vector<char*> Result;
+  Result.reserve(Items.size() + 1);
   for (auto& Item : Items) {
     Result.push_back(Item.data());
   }

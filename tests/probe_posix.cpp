@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
       Record << "arg " << probe::Hex(argv[I]) << '\n';
     }
     std::vector<char> Cwd(4096);
-    Record << "cwd " << probe::Hex(getcwd(Cwd.data(), Cwd.size()) ? Cwd.data() : "") << '\n';
+    Record << "cwd " << probe::Hex(getcwd(Cwd.data(), Cwd.size()) != nullptr ? Cwd.data() : "")
+           << '\n';
     for (const int Fd : Fds) {
       Record << "fd " << Fd << '\n';
     }

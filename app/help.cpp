@@ -1,0 +1,80 @@
+#include "help.h"
+
+#include "console.h"
+
+#ifndef LAUNCH_VERSION
+#define LAUNCH_VERSION "unknown"
+#endif
+
+namespace launch {
+
+namespace {
+
+constexpr const wchar_t* kUsage = L"usage: launch Exe CmdLine WorkingDirectory IsWaiting";
+
+constexpr const wchar_t* kHelp[] = {
+    kUsage,
+    L"       launch --help | --version",
+    L"",
+    L"Starts one program, reports what it starts and how it ended, and exits with",
+    L"the program's exit code.",
+    L"",
+    L"Arguments (all four are required; any of them may be empty):",
+    L"  Exe               the program; it goes first on the child's command line, as it is",
+    L"  CmdLine           the rest of the child's command line, as one argument",
+    L"  WorkingDirectory  the directory the child runs in; it must exist",
+    L"  IsWaiting         exactly TRUE to wait for the child to end; anything else",
+    L"                    (true, 1, TRUE with a space, empty) starts it and returns at once",
+    L"",
+    L"The child's command line is Exe, one space and CmdLine: under 1024 UTF-16 units.",
+    L"The child inherits the environment and the standard streams, nothing else.",
+    L"",
+    L"Reading the command line:",
+    L"  Windows  CreateProcessW reads the program from the line by its own rules",
+    L"           (quoted paths, a missing .exe, the search path); the child splits",
+    L"           its arguments itself.",
+    L"  Linux    the line is split as a Windows C runtime splits its own: the program",
+    L"           name ends at the first blank outside quotes; in the arguments, 2n",
+    L"           backslashes before a quote give n and the quote toggles quoting,",
+    L"           2n+1 give n and a literal quote, \"\" inside quotes gives one quote.",
+    L"           Nothing is expanded. A name without a slash is searched on PATH;",
+    L"           one with a slash is relative to the caller's directory.",
+    L"",
+    L"Output: the four arguments (Exe : ..., CmdLine : ..., WorkingDirectory : ...,",
+    L"IsWaiting : ...), \"CreateProcess failed !!!\" when the start fails, and",
+    L"\"Code retour : \" with the code as a signed 32-bit number. Reasons go to stderr.",
+    L"",
+    L"Exit status:",
+    L"  the child's exit code   when the run waited (all 32 bits on Windows)",
+    L"  259                     no wait and the child still running (255 on Linux)",
+    L"  128+N                   Linux: the child was killed by signal N",
+    L"  255                     Linux: any code above 255",
+    L"  125                     launch failed: usage, working directory, line too long,",
+    L"                          exit code unreadable",
+    L"  126                     the program exists but cannot be run",
+    L"  127                     the program was not found",
+    L"",
+    L"Examples:",
+    L"  launch /bin/ls \"-l /tmp\" / TRUE",
+    L"  launch C:\\Windows\\System32\\cmd.exe \"/c dir\" C:\\ TRUE",
+    L"  launch notepad.exe \"\" C:\\Users FALSE",
+};
+
+} // namespace
+
+void WriteHelp() {
+  for (const wchar_t* Line : kHelp) {
+    WriteOutputLine(Line);
+  }
+}
+
+void WriteVersion() {
+  WriteOutputLine(L"launch " LAUNCH_VERSION);
+}
+
+void WriteUsage() {
+  WriteErrorLine(kUsage);
+  WriteErrorLine(L"Try 'launch --help' for more information.");
+}
+
+} // namespace launch
