@@ -16,8 +16,6 @@
 #include "lossless_text.h"
 #include "run_child.h"
 
-extern char** environ;
-
 namespace launch {
 
 namespace {
@@ -74,7 +72,11 @@ int FindProgram(const std::string& Name, std::string& Found) {
   for (;;) {
     const std::size_t End = Dirs.find(':', Start);
     const std::string Dir = Dirs.substr(Start, End - Start);
-    const std::string Candidate = Dir.empty() ? Name : Dir + "/" + Name;
+    std::string Candidate = Dir;
+    if (!Candidate.empty()) {
+      Candidate += '/';
+    }
+    Candidate += Name;
     const int CandidateError = ExecutableError(Candidate);
     if (CandidateError == 0) {
       Found = Candidate;
@@ -278,6 +280,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   }
 
   std::vector<char*> Argv;
+  Argv.reserve(Args.size() + 1);
   for (auto& Arg : Args) {
     Argv.push_back(Arg.data());
   }
