@@ -50,7 +50,7 @@ printf '%-34s %10s us %10s us %8s %8s\n' "median wall time vs /bin/true" \
   "$t_launch" "$t_direct" "$(ratio "$t_launch" "$t_direct")" "<= 2.10"
 printf '%-34s %10s us %10s us %8s %8s\n' "median wall time vs env /bin/true" \
   "$t_launch" "$t_env" "$(ratio "$t_launch" "$t_env")" "<= 1.10"
-printf '%-34s %10s us %10s us %8s %8s\n' "  (floor: spawn-and-wait vs /bin/true)" \
+printf '%-34s %10s us %10s us %8s %8s\n' "floor (spawn + wait) vs /bin/true" \
   "$t_floor" "$t_direct" "$(ratio "$t_floor" "$t_direct")" ""
 printf '%-34s %9s KiB %9s KiB %8s %8s\n' "peak RSS vs env" \
   "$rss_launch" "$rss_env" "$(ratio "$rss_launch" "$rss_env")" "< 1"
