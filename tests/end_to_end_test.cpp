@@ -168,6 +168,18 @@ TEST_F(EndToEnd, StatusesAndReports) {
   }
 }
 
+TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
+  // The child shares stdout: its line must land between the echo and the status.
+  harness::Options Opts;
+  Opts.Env = {"PROBE_SAY=child was here", "PROBE_SLEEP_MS=200"};
+  const std::vector<std::string> Args = {Probe, "", NativePath(Dir), "TRUE"};
+  const std::string Out = Launch(Args, Opts).Out;
+  const std::string Expected = Report(Args, true, "0");
+  const std::size_t StatusAt = Expected.find("Code retour");
+  EXPECT_EQ(Out, Expected.substr(0, StatusAt) + "child was here" + (IsWindows() ? "\r\n" : "\n") +
+                     Expected.substr(StatusAt));
+}
+
 TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
   const std::vector<std::vector<std::string>> Counts = {
       {},         {Probe},        {"--help", "x"},  {"-h"},

@@ -1,7 +1,8 @@
 // The helper child of the end-to-end tests. It is told what to do through its
 // environment, so that its arguments stay exactly what the launcher passed:
 //   PROBE_OUT=<file>   write a record of what it received there
-//   PROBE_SLEEP_MS=n   sleep first
+//   PROBE_SAY=text     write text and a newline to stdout
+//   PROBE_SLEEP_MS=n   then sleep
 //   PROBE_SIGNAL=n     then die by signal n (POSIX)
 //   PROBE_GROUP_SIGNAL=n  or send signal n to its whole process group, as a
 //                      Ctrl-C at the terminal does, and die of it (POSIX)

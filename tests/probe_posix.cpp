@@ -1,4 +1,5 @@
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -48,6 +49,10 @@ int main(int argc, char** argv) {
         Record << "ignored " << Signal << '\n';
       }
     }
+  }
+  if (const char* Say = std::getenv("PROBE_SAY")) {
+    std::printf("%s\n", Say);
+    std::fflush(stdout);
   }
   if (const long Ms = EnvNumber("PROBE_SLEEP_MS", 0); Ms > 0) {
     usleep(static_cast<useconds_t>(Ms) * 1000);

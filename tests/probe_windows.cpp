@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -37,6 +38,10 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     wchar_t Cwd[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, Cwd);
     Record << "cwd " << probe::Hex(ToUtf8(Cwd)) << '\n';
+  }
+  if (const char* Say = std::getenv("PROBE_SAY")) {
+    std::printf("%s\n", Say);
+    std::fflush(stdout);
   }
   if (const unsigned long Ms = EnvNumber(L"PROBE_SLEEP_MS"); Ms > 0) {
     Sleep(Ms);
