@@ -24,8 +24,9 @@ struct Options {
   Stdout Output = Stdout::Captured; // POSIX: the others are a report that cannot be written
 };
 
-// Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program
-// inherits one extra descriptor or handle that it must not pass on; on POSIX it
+// Runs `Program` with `Args` (UTF-8; on POSIX any bytes). On POSIX the started
+// program inherits one extra descriptor that it must not pass on, starts with
+// default signal dispositions and an empty mask (unless HostileSignals), and
 // leads a process group of its own, as a job started from a shell does.
 Result Run(const std::string& Program, const std::vector<std::string>& Args,
            const Options& Opts = {});
