@@ -27,12 +27,6 @@ TEST(WideConverter, WidensByteForByteKeepingZeroUnits) {
   EXPECT_EQ(Converter.Widen(std::string_view("A\0B", 3)), std::wstring(L"A\0B", 3));
 }
 
-TEST(Compose, PutsOneSeparatorBetweenExeAndCmdLine) {
-  EXPECT_EQ(ComposeCommandLine(L"prog", L" ", L""), L"prog ");
-  EXPECT_EQ(ComposeCommandLine(L"", L" ", L""), L" ");
-  EXPECT_EQ(ComposeCommandLine(L"C:\\a b\\p.exe", L" ", L"x \"y z\""), L"C:\\a b\\p.exe x \"y z\"");
-}
-
 TEST(StatusLine, ShowsTheCodeAsSigned32Bit) {
   const struct {
     ReturnCode Code;
