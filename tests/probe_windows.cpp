@@ -13,6 +13,8 @@ int _dowildcard = 0; // record the arguments exactly as the command line gave th
 
 namespace {
 
+// Its own conversion, not the launcher's: the record must not share a fault
+// with the code it checks.
 std::string ToUtf8(const std::wstring& Text) {
   const auto Units = static_cast<int>(Text.size());
   const int Size =
