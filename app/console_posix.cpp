@@ -1,6 +1,8 @@
 // POSIX: each line goes out as the very bytes its text was decoded from, so a
 // value echoed from an argument is byte for byte the argument received.
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -11,30 +13,58 @@ namespace launch {
 
 namespace {
 
-void WriteLine(int Fd, std::wstring_view Line) {
+// Blocks until `Fd` can take more bytes; false when that cannot be waited for.
+// (An error or hang-up on the descriptor shows in the next write.)
+bool WaitUntilWritable(int Fd) {
+  pollfd Entry{Fd, POLLOUT, 0};
+  int Ready = 0;
+  do {
+    Ready = poll(&Entry, 1, -1);
+  } while (Ready < 0 && errno == EINTR);
+  return Ready > 0;
+}
+
+std::optional<RunFailure> WriteLine(int Fd, std::wstring_view Line) {
   std::string Bytes = EncodeLossless(Line);
   Bytes.push_back('\n');
   std::size_t Done = 0;
   while (Done < Bytes.size()) {
     const ssize_t Written = write(Fd, Bytes.data() + Done, Bytes.size() - Done);
-    if (Written < 0 && errno == EINTR) {
+    if (Written > 0) {
+      Done += static_cast<std::size_t>(Written);
       continue;
     }
-    if (Written <= 0) {
-      return; // closed or full: the line is lost, the run is not
+    if (Written == 0) {
+      return RunFailure{L"nothing was written", std::nullopt, std::nullopt};
     }
-    Done += static_cast<std::size_t>(Written);
+    if (errno == EINTR) {
+      continue;
+    }
+    // A caller may share a non-blocking pipe with us: a full one means wait
+    // for room, not drop the line. Its flags are the caller's as well, so they
+    // stay as they are.
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilWritable(Fd)) {
+      continue;
+    }
+    const int Error = errno;
+    return RunFailure{SystemReason(static_cast<std::uint32_t>(Error)),
+                      static_cast<std::uint32_t>(Error), std::nullopt};
   }
+  return std::nullopt;
 }
 
 } // namespace
 
-void WriteOutputLine(std::wstring_view Line) {
-  WriteLine(STDOUT_FILENO, Line);
+std::optional<RunFailure> WriteOutputLine(std::wstring_view Line) {
+  return WriteLine(STDOUT_FILENO, Line);
 }
 
-void WriteErrorLine(std::wstring_view Line) {
-  WriteLine(STDERR_FILENO, Line);
+std::optional<RunFailure> WriteErrorLine(std::wstring_view Line) {
+  return WriteLine(STDERR_FILENO, Line);
+}
+
+std::wstring SystemReason(std::uint32_t Error) {
+  return DecodeLossless(std::strerror(static_cast<int>(Error)));
 }
 
 } // namespace launch

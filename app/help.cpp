@@ -2,10 +2,6 @@
 
 #include "console.h"
 
-#ifndef LAUNCH_VERSION
-#define LAUNCH_VERSION "unknown"
-#endif
-
 namespace launch {
 
 namespace {
@@ -62,14 +58,17 @@ constexpr const wchar_t* kHelp[] = {
 
 } // namespace
 
-void WriteHelp() {
+std::optional<RunFailure> WriteHelp() {
   for (const wchar_t* Line : kHelp) {
-    WriteOutputLine(Line);
+    if (auto Failure = WriteOutputLine(Line)) {
+      return Failure;
+    }
   }
+  return std::nullopt;
 }
 
-void WriteVersion() {
-  WriteOutputLine(L"launch " LAUNCH_VERSION);
+std::optional<RunFailure> WriteVersion() {
+  return WriteOutputLine(L"launch " LAUNCH_VERSION);
 }
 
 void WriteUsage() {

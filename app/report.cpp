@@ -14,15 +14,6 @@ void WriteLabelled(std::wstring_view Label, std::wstring_view Value) {
   WriteOutputLine(Line);
 }
 
-std::wstring FormatUnsigned(std::uint64_t Value) {
-  std::wstring Digits;
-  do {
-    Digits.insert(Digits.begin(), static_cast<wchar_t>(L'0' + Value % 10));
-    Value /= 10;
-  } while (Value != 0);
-  return Digits;
-}
-
 } // namespace
 
 void WriteEcho(const RunRequest& Request) {
@@ -41,24 +32,16 @@ void WriteStatus(ReturnCode Code) {
 }
 
 std::wstring FormatReturnCode(ReturnCode Code) {
-  const auto Signed = static_cast<std::int32_t>(Code);
-  if (Signed >= 0) {
-    return FormatUnsigned(static_cast<std::uint64_t>(Signed));
-  }
-  return L"-" + FormatUnsigned(static_cast<std::uint64_t>(-static_cast<std::int64_t>(Signed)));
+  return std::to_wstring(static_cast<std::int32_t>(Code));
 }
 
-void WriteFailureReason(std::wstring_view What, std::wstring_view Exe, const RunFailure& Failure) {
+void WriteFailureReason(std::wstring_view Subject, const RunFailure& Failure) {
   std::wstring Line = L"launch: ";
-  Line += What;
-  Line += L" '";
-  Line += Exe;
-  Line += L"': ";
+  Line += Subject;
+  Line += L": ";
   Line += Failure.Reason;
   if (Failure.ErrorCode) {
-    Line += L" (error ";
-    Line += FormatUnsigned(*Failure.ErrorCode);
-    Line += L")";
+    Line += L" (error " + std::to_wstring(*Failure.ErrorCode) + L")";
   }
   WriteErrorLine(Line);
 }

@@ -21,7 +21,8 @@ void WriteStatus(ReturnCode Code);
 // The signed 32-bit reading of `Code`: 3221225477 gives L"-1073741819".
 std::wstring FormatReturnCode(ReturnCode Code);
 
-// On stderr: "launch: <What> '<Exe>': <reason> (error <n>)".
-void WriteFailureReason(std::wstring_view What, std::wstring_view Exe, const RunFailure& Failure);
+// On stderr: "launch: <Subject>: <reason> (error <n>)", as in
+// "launch: cannot start 'tool': No such file or directory (error 2)".
+void WriteFailureReason(std::wstring_view Subject, const RunFailure& Failure);
 
 } // namespace launch

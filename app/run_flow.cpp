@@ -1,10 +1,42 @@
 #include "run_flow.h"
 
+#include "console.h"
 #include "help.h"
 #include "report.h"
 #include "run_child.h"
 
 namespace launch {
+
+namespace {
+
+// --help and --version: done once their text is out; a caller that asked
+// for it and got nothing must not read success.
+ReturnCode Informed(const std::optional<RunFailure>& Failure, std::wstring_view What) {
+  if (!Failure) {
+    return 0;
+  }
+  WriteFailureReason(L"cannot write the " + std::wstring(What), *Failure);
+  return kStatusLauncherFailed;
+}
+
+// `Text` with its control characters spelled out, for a message on one line.
+std::wstring Visible(std::wstring_view Text) {
+  std::wstring Out;
+  for (const wchar_t C : Text) {
+    if (C == L'\r') {
+      Out += L"\\r";
+    } else if (C == L'\n') {
+      Out += L"\\n";
+    } else if (C == L'\t') {
+      Out += L"\\t";
+    } else {
+      Out.push_back(C);
+    }
+  }
+  return Out;
+}
+
+} // namespace
 
 std::wstring ComposeCommandLine(std::wstring_view Exe, std::wstring_view Separator,
                                 std::wstring_view CmdLine) {
@@ -18,16 +50,35 @@ bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter
   return IsWaiting == Converter.Widen("TRUE");
 }
 
+bool IsNearMissWait(std::wstring_view IsWaiting) {
+  constexpr std::wstring_view Blanks = L" \t\r\n";
+  const std::size_t First = IsWaiting.find_first_not_of(Blanks);
+  if (First == std::wstring_view::npos) {
+    return false;
+  }
+  const std::wstring_view Word =
+      IsWaiting.substr(First, IsWaiting.find_last_not_of(Blanks) + 1 - First);
+  constexpr std::wstring_view True = L"TRUE";
+  if (Word.size() != True.size() || IsWaiting == True) {
+    return false;
+  }
+  for (std::size_t I = 0; I < Word.size(); ++I) {
+    const wchar_t Upper = Word[I] >= L'a' && Word[I] <= L'z' ? Word[I] - L'a' + L'A' : Word[I];
+    if (Upper != True[I]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   const WideConverter Converter;
-  PrepareLauncher();
+  const CallerSettings Caller = PrepareLauncher();
   if (ArgCount == 2 && Args[1] == std::wstring_view(L"--help")) {
-    WriteHelp();
-    return 0;
+    return Informed(WriteHelp(), L"help");
   }
   if (ArgCount == 2 && Args[1] == std::wstring_view(L"--version")) {
-    WriteVersion();
-    return 0;
+    return Informed(WriteVersion(), L"version");
   }
   if (ArgCount != 5) {
     WriteUsage();
@@ -36,20 +87,28 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
 
   RunRequest Request{Args[1], Args[2], Args[3], Args[4]};
   Request.Wait = IsWaitRequested(Request.IsWaiting, Converter);
+  if (IsNearMissWait(Request.IsWaiting)) {
+    WriteErrorLine(L"launch: warning: IsWaiting is '" + Visible(Request.IsWaiting) +
+                   L"', not exactly TRUE: not waiting for the child");
+  }
   WriteEcho(Request);
 
   // From here on CmdLine holds the whole line the child is started from.
   Request.CmdLine = ComposeCommandLine(Request.Exe, Converter.Widen(" "), Request.CmdLine);
-  const RunOutcome Outcome = RunChild(Request.CmdLine, Request.WorkingDirectory, Request.Wait);
+  const RunOutcome Outcome =
+      RunChild(Request.CmdLine, Request.WorkingDirectory, Request.Wait, Caller);
 
   if (!Outcome.Started) {
     WriteStartFailure();
   }
   if (Outcome.Failure) {
-    WriteFailureReason(Outcome.Started ? L"cannot read the exit code of" : L"cannot start",
-                       Request.Exe, *Outcome.Failure);
+    const std::wstring& Program = Outcome.Failure->Program.value_or(Request.Exe);
+    WriteFailureReason((Outcome.Started ? L"cannot read the exit code of '" : L"cannot start '") +
+                           Program + L"'",
+                       *Outcome.Failure);
   }
   WriteStatus(Outcome.Code);
+  FinishRun(Outcome, Request.Wait);
   return Outcome.Code;
 }
 

@@ -33,6 +33,9 @@ struct RunRequest {
 struct RunFailure {
   std::wstring Reason;                    // e.g. L"No such file or directory"
   std::optional<std::uint32_t> ErrorCode; // errno or GetLastError() value, when there is one
+  // The program name the runner looked up, when it read one from the command
+  // line (POSIX); the report names it instead of `Exe`, which may differ.
+  std::optional<std::wstring> Program;
 };
 
 struct RunOutcome {
@@ -43,6 +46,9 @@ struct RunOutcome {
   // Set when the start failed, or when the child started but its exit code
   // could not be read.
   std::optional<RunFailure> Failure;
+  // POSIX: the signal that ended the child (Code is then 128 + the signal);
+  // 0 when it exited, and always 0 on Windows.
+  int KilledBy = 0;
 };
 
 } // namespace launch

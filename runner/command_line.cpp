@@ -86,7 +86,7 @@ RunOutcome CommandLineTooLong(std::wstring_view CommandLine) {
   Outcome.Failure =
       RunFailure{L"command line too long: " + std::to_wstring(Utf16Length(CommandLine)) +
                      L" UTF-16 units, the limit is " + std::to_wstring(kCommandLineBufferUnits - 1),
-                 std::nullopt};
+                 std::nullopt, std::nullopt};
   return Outcome;
 }
 

@@ -2,11 +2,26 @@
 // process interface. One implementation file per platform.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "run_request.h"
 
 namespace launch {
+
+// What the launcher's caller left in place, read by PrepareLauncher before
+// the launcher changes anything, so that the child gets it back.
+struct CallerSettings {
+  // POSIX: bit N is set when the caller left signal N ignored. Such a signal
+  // stays ignored in the launcher and in the child and is never relayed.
+  // Windows: unused.
+  std::uint64_t IgnoredSignals = 0;
+};
+
+// Readies the launcher's own process, before it writes anything, and returns
+// what the caller had set. A report that cannot be written must not end the
+// run: on POSIX, SIGPIPE is ignored (the child gets the caller's setting back).
+CallerSettings PrepareLauncher();
 
 // Starts the program named by the leading token of `CommandLine` in
 // `WorkingDirectory` and, when `Wait` is set, blocks until it ends.
@@ -20,20 +35,32 @@ namespace launch {
 // running reports kStillActive. A failed start returns kStatusNotFound,
 // kStatusCannotRun or kStatusLauncherFailed with the system's reason.
 //
+// While it waits, the launcher outlives an interrupt meant for the child and
+// reports how the child ended:
+//   POSIX    SIGINT and SIGQUIT from the terminal (sent by the kernel to the
+//            whole foreground group) already reach the child and are dropped;
+//            SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, and SIGINT or SIGQUIT sent to
+//            the launcher alone, are relayed to the child. These signals stay
+//            held after RunChild returns, until FinishRun, so that none of
+//            them can end the launcher before its status line is out.
+//   Windows  a console control handler swallows Ctrl-C and Ctrl-Break, which
+//            the console sends to the child as well.
+//
+// The child starts with an empty signal mask, SIGCHLD at its default, SIGPIPE
+// as the caller had it, and every other disposition as the caller left it.
+//
 // Windows: CreateProcessW reads the program from the line by its own rules.
 // POSIX: the line is split as a Windows C runtime splits its command line
 // (SplitCommandLine); a program name without a slash is searched on PATH, one
 // with a slash is taken relative to the caller's current directory. A child
 // killed by signal N reports 128 + N.
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait);
+                    bool Wait, const CallerSettings& Caller);
 
-// Readies the launcher's own process, before it writes anything. A report that
-// cannot be written must not end the run: on POSIX, SIGPIPE is ignored (the
-// child gets the caller's setting back). While RunChild waits, an interrupt
-// from the terminal is left to the child: the launcher outlives it and reports
-// its status (POSIX: SIGINT and SIGQUIT ignored, and at their default in the
-// child; Windows: a console control handler that swallows Ctrl-C and Ctrl-Break).
-void PrepareLauncher();
+// Called last, once the status line is written. POSIX: a child that died of
+// SIGINT or SIGQUIT while waited for ends the launcher by the same signal
+// (without a core file), so that a calling shell sees an interrupted job and
+// stops its loop; otherwise it returns. Windows: returns.
+void FinishRun(const RunOutcome& Outcome, bool Waited);
 
 } // namespace launch

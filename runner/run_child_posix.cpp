@@ -3,16 +3,18 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "command_line.h"
+#include "console.h"
 #include "lossless_text.h"
 #include "run_child.h"
 
@@ -23,47 +25,53 @@ namespace {
 // The search path execvp uses when PATH is not set.
 constexpr const char* kDefaultSearchPath = "/bin:/usr/bin";
 
-std::wstring SystemReason(int Error) {
-  return DecodeLossless(std::strerror(Error));
+// What callers send to stop or poke a job: passed on to the child while the
+// launcher waits for it.
+constexpr int kRelayedSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+
+bool IsIgnored(const CallerSettings& Caller, int Signal) {
+  return ((Caller.IgnoredSignals >> Signal) & 1U) != 0;
 }
 
-RunOutcome StartFailed(ReturnCode Code, int Error, const std::wstring& Context = {}) {
-  RunOutcome Outcome;
-  Outcome.Code = Code;
-  Outcome.Failure = RunFailure{Context + SystemReason(Error), static_cast<std::uint32_t>(Error)};
-  return Outcome;
+RunFailure FailureFor(int Error, const std::wstring& Context = {}) {
+  const auto Code = static_cast<std::uint32_t>(Error);
+  return RunFailure{Context + SystemReason(Code), Code, std::nullopt};
 }
 
-// Why `Path` cannot be run, or 0 when it is a regular file we may execute.
-int ExecutableError(const std::string& Path) {
+// What a look at the file `Path` tells before it is run.
+struct Candidate {
+  bool Exists = false; // something is there
+  int Error = 0;       // why it cannot be run; 0 when it can
+};
+
+Candidate Examine(const std::string& Path) {
   struct stat Info {};
   if (stat(Path.c_str(), &Info) != 0) {
-    return errno;
+    return {false, errno};
   }
   if (S_ISDIR(Info.st_mode)) {
-    return EISDIR;
+    return {true, EISDIR};
   }
-  if (!S_ISREG(Info.st_mode) || access(Path.c_str(), X_OK) != 0) {
-    return EACCES;
+  // With the effective ids, as execve will check them.
+  if (!S_ISREG(Info.st_mode) || faccessat(AT_FDCWD, Path.c_str(), X_OK, AT_EACCESS) != 0) {
+    return {true, EACCES};
   }
-  return 0;
-}
-
-bool IsMissing(int Error) {
-  return Error == ENOENT || Error == ENOTDIR;
+  return {true, 0};
 }
 
 // Finds `Name` as execvp would: a name with a slash is taken as it is; any other
 // is searched in the directories of PATH (an empty entry meaning the current
-// directory). A missing program reports ENOENT; one that was found only in
-// forms that cannot be run reports why.
+// directory). A directory that is missing or cannot be searched just does not
+// hold the program. A missing program reports ENOENT (ENAMETOOLONG when the
+// name cannot be a file name); one found only in forms that cannot be run
+// reports why.
 int FindProgram(const std::string& Name, std::string& Found) {
   if (Name.empty()) {
     return ENOENT;
   }
   if (Name.find('/') != std::string::npos) {
     Found = Name;
-    return ExecutableError(Name);
+    return Examine(Name).Error;
   }
   const char* Path = std::getenv("PATH");
   const std::string Dirs = Path != nullptr ? Path : kDefaultSearchPath;
@@ -71,19 +79,21 @@ int FindProgram(const std::string& Name, std::string& Found) {
   std::size_t Start = 0;
   for (;;) {
     const std::size_t End = Dirs.find(':', Start);
-    const std::string Dir = Dirs.substr(Start, End - Start);
-    std::string Candidate = Dir;
+    std::string Candidate = Dirs.substr(Start, End - Start);
     if (!Candidate.empty()) {
       Candidate += '/';
     }
     Candidate += Name;
-    const int CandidateError = ExecutableError(Candidate);
+    const auto [Exists, CandidateError] = Examine(Candidate);
     if (CandidateError == 0) {
       Found = Candidate;
       return 0;
     }
-    if (!IsMissing(CandidateError)) {
-      Error = CandidateError; // found, but not runnable: keep looking
+    // Found but it cannot be run: remember why, and keep looking.
+    const bool CannotRun = Exists || CandidateError == ELOOP;
+    const bool TooLong = CandidateError == ENAMETOOLONG && Error == ENOENT;
+    if (CannotRun || TooLong) {
+      Error = CandidateError;
     }
     if (End == std::string::npos) {
       return Error;
@@ -105,25 +115,51 @@ int MakeAbsolute(std::string& Path) {
     }
     Cwd.resize(Cwd.size() * 2);
   }
-  Path = std::string(Cwd.data()) + "/" + Path;
+  std::string Dir(Cwd.data());
+  if (Dir.back() != '/') {
+    Dir += '/'; // but "/" stays "/", not "//"
+  }
+  Path = Dir + Path;
   return 0;
 }
 
 ReturnCode StatusForExecError(int Error) {
-  if (IsMissing(Error)) {
-    return kStatusNotFound;
-  }
   switch (Error) {
+  case ENOENT:
+  case ENOTDIR:
+  case ENAMETOOLONG:
+    return kStatusNotFound;
   case EACCES:
   case EPERM:
   case EISDIR:
   case ENOEXEC:
   case ETXTBSY:
   case ELIBBAD:
+  case ELOOP:
     return kStatusCannotRun;
   default:
     return kStatusLauncherFailed;
   }
+}
+
+// The interpreter named on the "#!" line of `Path`, or "" when it has none.
+std::string Interpreter(const std::string& Path) {
+  const int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) {
+    return {};
+  }
+  char Head[256];
+  const ssize_t Got = read(Fd, Head, sizeof Head);
+  close(Fd);
+  if (Got < 2 || Head[0] != '#' || Head[1] != '!') {
+    return {};
+  }
+  const std::string_view Line(Head + 2, static_cast<std::size_t>(Got) - 2);
+  const std::size_t Begin = Line.find_first_not_of(" \t");
+  if (Begin == std::string_view::npos) {
+    return {};
+  }
+  return std::string(Line.substr(Begin, Line.find_first_of(" \t\n", Begin) - Begin));
 }
 
 // A descriptor for the working directory, opened by the caller so that a bad
@@ -133,7 +169,7 @@ int OpenWorkingDirectory(const std::string& Dir, int& Fd) {
   if (Fd < 0) {
     return errno;
   }
-  if (faccessat(Fd, ".", X_OK, 0) != 0) {
+  if (faccessat(Fd, ".", X_OK, AT_EACCESS) != 0) { // fchdir goes by the effective ids
     const int Error = errno;
     close(Fd);
     Fd = -1;
@@ -149,72 +185,53 @@ void SetDisposition(int Signal, void (*Handler)(int), struct sigaction* Previous
   sigaction(Signal, &Action, Previous);
 }
 
-// How the caller left SIGPIPE, before PrepareLauncher ignored it.
-struct sigaction CallerPipeAction {};
-
-// While the launcher waits, a Ctrl-C at the terminal (SIGINT, SIGQUIT to the
-// whole foreground group) is the child's to act on: the launcher ignores both
-// so that it lives to report how the child ended. Restored on destruction.
-class InterruptShield {
-public:
-  explicit InterruptShield(bool Active) : Active_(Active) {
-    if (Active_) {
-      SetDisposition(SIGINT, SIG_IGN, &CallerInt_);
-      SetDisposition(SIGQUIT, SIG_IGN, &CallerQuit_);
-    }
-  }
-  ~InterruptShield() {
-    if (Active_) {
-      sigaction(SIGINT, &CallerInt_, nullptr);
-      sigaction(SIGQUIT, &CallerQuit_, nullptr);
-    }
-  }
-  InterruptShield(const InterruptShield&) = delete;
-  InterruptShield& operator=(const InterruptShield&) = delete;
-
-  // The signals the child must get back at their default: those the launcher
-  // ignores for itself while the caller had left them at the default.
-  sigset_t ChildDefaults() const {
-    sigset_t Set;
-    sigemptyset(&Set);
-    const auto AddIfDefault = [&](int Signal, const struct sigaction& Caller) {
-      if (Caller.sa_handler == SIG_DFL) {
-        sigaddset(&Set, Signal);
-      }
-    };
-    AddIfDefault(SIGPIPE, CallerPipeAction);
-    if (Active_) {
-      AddIfDefault(SIGINT, CallerInt_);
-      AddIfDefault(SIGQUIT, CallerQuit_);
-    }
-    return Set;
-  }
-
-private:
-  bool Active_;
-  struct sigaction CallerInt_ {};
-  struct sigaction CallerQuit_ {};
-};
-
 // posix_spawn's attribute and file-action records, released on every path.
 class SpawnSettings {
 public:
-  SpawnSettings(int DirFd, const sigset_t& DefaultSignals) {
-    posix_spawnattr_init(&Attributes_);
-    posix_spawnattr_setsigdefault(&Attributes_, &DefaultSignals);
-    posix_spawnattr_setflags(&Attributes_, POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_init(&Actions_);
-    posix_spawn_file_actions_addfchdir_np(&Actions_, DirFd);
-    // Windows starts the child without inheriting any handle; likewise only
-    // stdin, stdout and stderr reach it here.
-    posix_spawn_file_actions_addclosefrom_np(&Actions_, STDERR_FILENO + 1);
-  }
+  SpawnSettings() = default;
   ~SpawnSettings() {
-    posix_spawn_file_actions_destroy(&Actions_);
-    posix_spawnattr_destroy(&Attributes_);
+    if (HaveActions_) {
+      posix_spawn_file_actions_destroy(&Actions_);
+    }
+    if (HaveAttributes_) {
+      posix_spawnattr_destroy(&Attributes_);
+    }
   }
   SpawnSettings(const SpawnSettings&) = delete;
   SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+  // The child starts in `DirFd` with an empty signal mask, as a new Windows
+  // process would, and with `Defaults` back at their default. Returns the
+  // first error; the start must not go ahead with only part of this in place.
+  int Prepare(int DirFd, const sigset_t& Defaults) {
+    int Error = posix_spawnattr_init(&Attributes_);
+    HaveAttributes_ = Error == 0;
+    if (Error == 0) {
+      Error = posix_spawn_file_actions_init(&Actions_);
+      HaveActions_ = Error == 0;
+    }
+    sigset_t Empty;
+    sigemptyset(&Empty);
+    if (Error == 0) {
+      Error = posix_spawnattr_setsigmask(&Attributes_, &Empty);
+    }
+    if (Error == 0) {
+      Error = posix_spawnattr_setsigdefault(&Attributes_, &Defaults);
+    }
+    if (Error == 0) {
+      Error =
+          posix_spawnattr_setflags(&Attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    if (Error == 0) {
+      Error = posix_spawn_file_actions_addfchdir_np(&Actions_, DirFd);
+    }
+    if (Error == 0) {
+      // Windows starts the child without inheriting any handle; likewise only
+      // stdin, stdout and stderr reach it here.
+      Error = posix_spawn_file_actions_addclosefrom_np(&Actions_, STDERR_FILENO + 1);
+    }
+    return Error;
+  }
 
   const posix_spawnattr_t* Attributes() const { return &Attributes_; }
   const posix_spawn_file_actions_t* Actions() const { return &Actions_; }
@@ -222,41 +239,101 @@ public:
 private:
   posix_spawnattr_t Attributes_{};
   posix_spawn_file_actions_t Actions_{};
+  bool HaveAttributes_ = false;
+  bool HaveActions_ = false;
 };
 
-// Exit code of a wait status: its code for a normal exit, 128 + N for death by
-// signal N.
-ReturnCode CodeFromStatus(int Status) {
-  if (WIFSIGNALED(Status)) {
-    return 128 + static_cast<ReturnCode>(WTERMSIG(Status));
+// The signals held while the launcher waits: SIGCHLD, and every relayed
+// signal the caller did not ignore. Held from before the start, a signal that
+// arrives before the wait stays pending instead of being lost.
+sigset_t HeldSignals(const CallerSettings& Caller) {
+  sigset_t Set;
+  sigemptyset(&Set);
+  sigaddset(&Set, SIGCHLD);
+  for (const int Signal : kRelayedSignals) {
+    if (!IsIgnored(Caller, Signal)) {
+      sigaddset(&Set, Signal);
+    }
   }
-  return static_cast<ReturnCode>(WEXITSTATUS(Status));
+  return Set;
 }
 
-RunOutcome QueryExitCode(pid_t Pid, bool Wait) {
-  RunOutcome Outcome;
-  Outcome.Started = true;
-  int Status = 0;
+// waitpid, retried when interrupted: the pid once the child has ended, 0 while
+// it runs (with WNOHANG), -1 with errno on failure.
+pid_t Reap(pid_t Pid, int Options, int& Status) {
   pid_t Result = 0;
   do {
-    Result = waitpid(Pid, &Status, Wait ? 0 : WNOHANG);
+    Result = waitpid(Pid, &Status, Options);
   } while (Result < 0 && errno == EINTR);
-  if (Result < 0) {
-    const int Error = errno;
-    Outcome.Code = kStatusLauncherFailed;
-    Outcome.Failure = RunFailure{SystemReason(Error), static_cast<std::uint32_t>(Error)};
-  } else if (Result == 0) {
-    Outcome.Code = kStillActive;
+  return Result;
+}
+
+// The outcome for what Reap returned: the exit code for a normal exit, 128 + N
+// for death by signal N, kStillActive for a child still running.
+RunOutcome Outcome(pid_t Reaped, int Status) {
+  RunOutcome Result;
+  Result.Started = true;
+  if (Reaped < 0) {
+    Result.Code = kStatusLauncherFailed;
+    Result.Failure = FailureFor(errno);
+  } else if (Reaped == 0) {
+    Result.Code = kStillActive;
+  } else if (WIFSIGNALED(Status)) {
+    Result.KilledBy = WTERMSIG(Status);
+    Result.Code = 128 + static_cast<ReturnCode>(Result.KilledBy);
   } else {
-    Outcome.Code = CodeFromStatus(Status);
+    Result.Code = static_cast<ReturnCode>(WEXITSTATUS(Status));
   }
-  return Outcome;
+  return Result;
+}
+
+// Waits for the child's end. Each held signal that a process sent to the
+// launcher (kill, sigqueue) goes on to the child; one the kernel sent, such as
+// a terminal's interrupt to its whole foreground group, has reached the child
+// already and is dropped.
+RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held) {
+  int Status = 0;
+  for (;;) {
+    siginfo_t Info{};
+    const int Signal = sigwaitinfo(&Held, &Info);
+    if (Signal < 0 && errno == EINTR) {
+      continue;
+    }
+    if (Signal < 0) {
+      return Outcome(Reap(Pid, 0, Status), Status); // cannot relay: just wait
+    }
+    if (Signal != SIGCHLD) {
+      if (Info.si_code <= 0) { // SI_USER, SI_QUEUE, SI_TKILL: sent by a process
+        kill(Pid, Signal);
+      }
+      continue;
+    }
+    const pid_t Reaped = Reap(Pid, WNOHANG, Status);
+    if (Reaped != 0) { // 0: the child only stopped, or someone else sent SIGCHLD
+      return Outcome(Reaped, Status);
+    }
+  }
 }
 
 } // namespace
 
+CallerSettings PrepareLauncher() {
+  CallerSettings Caller;
+  struct sigaction Action {};
+  SetDisposition(SIGPIPE, SIG_IGN, &Action);
+  if (Action.sa_handler == SIG_IGN) {
+    Caller.IgnoredSignals |= std::uint64_t{1} << SIGPIPE;
+  }
+  for (const int Signal : kRelayedSignals) {
+    if (sigaction(Signal, nullptr, &Action) == 0 && Action.sa_handler == SIG_IGN) {
+      Caller.IgnoredSignals |= std::uint64_t{1} << Signal;
+    }
+  }
+  return Caller;
+}
+
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait) {
+                    bool Wait, const CallerSettings& Caller) {
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
   }
@@ -264,19 +341,28 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   for (const auto& Part : SplitCommandLine(CommandLine)) {
     Args.push_back(EncodeLossless(Part));
   }
+  // A failed start names the program as it was read from the line, which is
+  // not `Exe` when `Exe` holds a blank or a quote.
+  const auto StartFailed = [&Args](ReturnCode Code, RunFailure Failure) {
+    RunOutcome Result;
+    Result.Code = Code;
+    Result.Failure = std::move(Failure);
+    Result.Failure->Program = DecodeLossless(Args.front());
+    return Result;
+  };
 
   std::string Program;
   if (const int Error = FindProgram(Args.front(), Program); Error != 0) {
-    return StartFailed(StatusForExecError(Error), Error);
+    return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
   if (const int Error = MakeAbsolute(Program); Error != 0) {
-    return StartFailed(kStatusLauncherFailed, Error, L"current directory: ");
+    return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
   }
 
   int DirFd = -1;
   if (const int Error = OpenWorkingDirectory(EncodeLossless(WorkingDirectory), DirFd); Error != 0) {
-    return StartFailed(kStatusLauncherFailed, Error,
-                       L"working directory '" + WorkingDirectory + L"': ");
+    return StartFailed(kStatusLauncherFailed,
+                       FailureFor(Error, L"working directory '" + WorkingDirectory + L"': "));
   }
 
   std::vector<char*> Argv;
@@ -289,23 +375,58 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   // A caller that leaves SIGCHLD ignored would have the child reaped behind
   // our back, and waitpid would never see its status.
   SetDisposition(SIGCHLD, SIG_DFL, nullptr);
-  const InterruptShield Shield(Wait);
+  sigset_t Defaults;
+  sigemptyset(&Defaults);
+  if (!IsIgnored(Caller, SIGPIPE)) {
+    sigaddset(&Defaults, SIGPIPE); // ignored by the launcher, not by the caller
+  }
+  const sigset_t Held = HeldSignals(Caller);
+  if (Wait) {
+    sigprocmask(SIG_BLOCK, &Held, nullptr); // until the launcher ends
+  }
   pid_t Pid = 0;
   int Error = 0;
   {
-    const SpawnSettings Settings(DirFd, Shield.ChildDefaults());
+    SpawnSettings Settings;
+    Error = Settings.Prepare(DirFd, Defaults);
+    if (Error != 0) {
+      close(DirFd);
+      return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"start settings: "));
+    }
     Error = posix_spawn(&Pid, Program.c_str(), Settings.Actions(), Settings.Attributes(),
                         Argv.data(), environ);
   }
   close(DirFd);
   if (Error != 0) {
-    return StartFailed(StatusForExecError(Error), Error);
+    // The kernel reports a script's missing interpreter as if the script
+    // itself were missing; it was found, so say what is wrong with it.
+    const std::string Named = Interpreter(Program);
+    if (!Named.empty() && StatusForExecError(Error) != kStatusLauncherFailed) {
+      return StartFailed(kStatusCannotRun,
+                         FailureFor(Error, L"bad interpreter '" + DecodeLossless(Named) + L"': "));
+    }
+    return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
-  return QueryExitCode(Pid, Wait);
+  int Status = 0;
+  return Wait ? WaitRelaying(Pid, Held) : Outcome(Reap(Pid, WNOHANG, Status), Status);
 }
 
-void PrepareLauncher() {
-  SetDisposition(SIGPIPE, SIG_IGN, &CallerPipeAction);
+void FinishRun(const RunOutcome& Outcome, bool Waited) {
+  const int Signal = Outcome.KilledBy;
+  if (!Waited || (Signal != SIGINT && Signal != SIGQUIT)) {
+    return;
+  }
+  // A shell tells an interrupted job from one that handled the interrupt by
+  // how it ended: an exit of 130 would let its loop go on. No core file: the
+  // launcher itself did nothing wrong (not dumpable holds for every core
+  // pattern, a pipe included).
+  prctl(PR_SET_DUMPABLE, 0);
+  SetDisposition(Signal, SIG_DFL, nullptr);
+  sigset_t Only;
+  sigemptyset(&Only);
+  sigaddset(&Only, Signal);
+  raise(Signal);
+  sigprocmask(SIG_UNBLOCK, &Only, nullptr); // the pending signal ends the launcher here
 }
 
 } // namespace launch

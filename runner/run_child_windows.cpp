@@ -6,6 +6,7 @@
 #include <array>
 
 #include "command_line.h"
+#include "console.h"
 #include "run_child.h"
 
 namespace launch {
@@ -15,21 +16,6 @@ namespace {
 // Not in every SDK's headers: the program asks for elevation the caller lacks.
 constexpr DWORD kErrorElevationRequired = 740;
 
-std::wstring SystemReason(DWORD Error) {
-  wchar_t* Text = nullptr;
-  const DWORD Length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, Error, 0, reinterpret_cast<wchar_t*>(&Text), 0, nullptr);
-  std::wstring Reason = Length != 0 ? std::wstring(Text, Length) : L"unknown error";
-  LocalFree(Text);
-  // System messages end in a full stop and CR LF; the line adds its own end.
-  while (!Reason.empty() && (Reason.back() == L'\n' || Reason.back() == L'\r' ||
-                             Reason.back() == L' ' || Reason.back() == L'.')) {
-    Reason.pop_back();
-  }
-  return Reason;
-}
-
 // Some messages name the program as "%1" ("%1 is not a valid Win32
 // application"): put in the program as CreateProcessW read it.
 RunFailure FailureFor(DWORD Error, const std::wstring& CommandLine) {
@@ -37,7 +23,7 @@ RunFailure FailureFor(DWORD Error, const std::wstring& CommandLine) {
   if (const auto At = Reason.find(L"%1"); At != std::wstring::npos) {
     Reason.replace(At, 2, SplitCommandLine(CommandLine).front());
   }
-  return RunFailure{Reason, Error};
+  return RunFailure{Reason, Error, std::nullopt};
 }
 
 ReturnCode StatusForStartError(DWORD Error) {
@@ -84,7 +70,7 @@ private:
 } // namespace
 
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait) {
+                    bool Wait, const CallerSettings& /*Caller*/) {
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
   }
@@ -128,6 +114,11 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
 
 // Nothing to ready on Windows: a failed console write is an error return,
 // never a signal.
-void PrepareLauncher() {}
+CallerSettings PrepareLauncher() {
+  return {};
+}
+
+// The launcher's exit code already tells everything.
+void FinishRun(const RunOutcome& /*Outcome*/, bool /*Waited*/) {}
 
 } // namespace launch

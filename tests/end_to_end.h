@@ -12,9 +12,6 @@ namespace e2e {
 using harness::IsWindows;
 using harness::NativePath;
 
-using harness::IsWindows;
-using harness::NativePath;
-
 inline std::string Eol() {
   return IsWindows() ? "\r\n" : "\n";
 }

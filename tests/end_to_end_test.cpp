@@ -1,5 +1,7 @@
 // Runs the built launcher against the probe child and checks the whole
 // contract: report lines, exit status, what the child received.
+#include <filesystem>
+
 #include "end_to_end.h"
 
 namespace e2e {
@@ -15,6 +17,7 @@ struct StatusCase {
   // where the case does not apply.
   const char* PosixError;
   const char* WindowsError;
+  bool Unprivileged = false; // run as a user that permission checks apply to
 };
 
 std::string Expand(std::string Text, const std::string& Probe, const std::string& Dir,
@@ -32,6 +35,17 @@ std::string Expand(std::string Text, const std::string& Probe, const std::string
 TEST_F(EndToEnd, StatusesAndReports) {
   const std::string File = Dir + "/plain.txt";
   harness::WriteFile(File, "not a program\n", true);
+  harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp\n", true);
+  std::filesystem::create_directory(Dir + "/locked");
+  harness::WriteFile(Dir + "/locked/plain.txt", "not a program\n", true);
+  std::filesystem::permissions(Dir + "/locked", std::filesystem::perms::none);
+  if (!IsWindows()) {
+    std::filesystem::create_symlink("loop", Dir + "/loop");
+  }
+  const std::string NearMiss =
+      "', not exactly TRUE: not waiting for the child" + std::string(IsWindows() ? "\r\n" : "\n");
+  const std::string LowerCase = "launch: warning: IsWaiting is 'true" + NearMiss;
+  const std::string Blank = "launch: warning: IsWaiting is 'TRUE " + NearMiss;
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
   const StatusCase Cases[] = {
@@ -51,20 +65,20 @@ TEST_F(EndToEnd, StatusesAndReports) {
        true,
        "",
        ""},
-      {"lower-case true does not wait",
+      {"lower-case true does not wait, with a warning",
        {"{probe}", "", "{dir}", "true"},
        {"PROBE_SLEEP_MS=3000"},
        259,
        true,
-       "",
-       ""},
-      {"trailing space does not wait",
+       LowerCase.c_str(),
+       LowerCase.c_str()},
+      {"trailing space does not wait, with a warning",
        {"{probe}", "", "{dir}", "TRUE "},
        {"PROBE_SLEEP_MS=3000"},
        259,
        true,
-       "",
-       ""},
+       Blank.c_str(),
+       Blank.c_str()},
       {"top bit set",
        {"{probe}", "", "{dir}", "TRUE"},
        {"PROBE_EXIT=3221225477"},
@@ -108,6 +122,42 @@ TEST_F(EndToEnd, StatusesAndReports) {
        NotFound,
        "(error 2)"},
       {"empty program", {"", "", "{dir}", "TRUE"}, {}, 127, false, "cannot start ''", "(error 2)"},
+      {"the name read from the line is the one reported",
+       {"{dir}/my dir/probe", "", "{dir}", "TRUE"},
+       {},
+       127,
+       false,
+       "launch: cannot start '{dir}/my': No such file or directory (error 2)\n",
+       nullptr},
+      {"name too long",
+       {std::string(300, 'x'), "", "/", "TRUE"},
+       {},
+       127,
+       false,
+       "File name too long (error 36)",
+       nullptr},
+      {"PATH entry that cannot be searched",
+       {"plain.txt", "", "/", "TRUE"},
+       {"PATH={dir}/locked"},
+       127,
+       false,
+       "launch: cannot start 'plain.txt': No such file or directory (error 2)\n",
+       nullptr,
+       true},
+      {"symlink loop",
+       {"{dir}/loop", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "Too many levels of symbolic links (error 40)",
+       nullptr},
+      {"missing interpreter",
+       {"{dir}/bad-interpreter", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "bad interpreter '/nonexistent/interp': No such file or directory (error 2)",
+       nullptr},
       {"directory as program",
        {"{dir}", "", "{dir}", "TRUE"},
        {},
@@ -155,15 +205,18 @@ TEST_F(EndToEnd, StatusesAndReports) {
       Args.push_back(Expand(Arg, Probe, NativePath(Dir), NativePath(File)));
     }
     harness::Options Opts;
-    Opts.Env = Case.Env;
+    for (const auto& Entry : Case.Env) {
+      Opts.Env.push_back(Expand(Entry, Probe, NativePath(Dir), NativePath(File)));
+    }
+    Opts.Unprivileged = Case.Unprivileged;
     const harness::Result R = Launch(Args, Opts);
     EXPECT_EQ(R.Status, ExitStatusFor(Case.Code));
     EXPECT_EQ(R.Out, Report(Args, Case.Started, SignedText(Case.Code)));
-    const bool WholeText = *ErrorText == '\0' || std::string(ErrorText).rfind("launch:", 0) == 0;
-    if (WholeText) {
-      EXPECT_EQ(R.Err, ErrorText);
+    const std::string Error = Expand(ErrorText, Probe, NativePath(Dir), NativePath(File));
+    if (Error.empty() || Error.rfind("launch:", 0) == 0) {
+      EXPECT_EQ(R.Err, Error);
     } else {
-      EXPECT_NE(R.Err.find(ErrorText), std::string::npos) << R.Err;
+      EXPECT_NE(R.Err.find(Error), std::string::npos) << R.Err;
     }
   }
 }
@@ -273,9 +326,15 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     std::string Exe;
     std::string CallerDir;
     std::vector<std::string> Env;
+    std::string Exec; // POSIX: the path the probe was started from; "" for any
   } Cases[] = {
-      {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}},
-      {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}},
+      {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}, Probe},
+      {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
+      {"relative to the root directory",
+       Probe.substr(IsWindows() ? 3 : 1),
+       IsWindows() ? "Z:\\" : "/",
+       {},
+       Probe},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -288,6 +347,9 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     EXPECT_EQ(R.Status, 5u) << R.Err;
     EXPECT_EQ(R.Out, Report(Args, true, "5"));
     EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
+    if (!IsWindows() && !Case.Exec.empty()) {
+      EXPECT_EQ(Record().Exec, Case.Exec);
+    }
   }
 }
 

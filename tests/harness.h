@@ -14,14 +14,18 @@ struct Result {
   std::string Err;          // stderr, as bytes
 };
 
-// Where the started program's stdout goes.
-enum class Stdout { Captured, Closed, Full, BrokenPipe };
+// Where the started program's stdout goes. FullNonBlocking: a pipe with
+// O_NONBLOCK set and no room left, drained only once the program has had time
+// to meet it full; Out then holds what arrived after the filling.
+enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking };
 
 struct Options {
   std::vector<std::string> Env;     // NAME=value entries added to (or replacing) the caller's
   std::string CallerDir;            // the caller's current directory; empty: the test's own
   bool HostileSignals = false;      // POSIX: start with SIGCHLD ignored and every signal blocked
   Stdout Output = Stdout::Captured; // POSIX: the others are a report that cannot be written
+  std::vector<std::string> Prefix;  // POSIX: a command that runs the program, such as nohup
+  bool Unprivileged = false;        // POSIX: as root, run a copy of the program as nobody
 };
 
 // Runs `Program` with `Args` (UTF-8; on POSIX any bytes). On POSIX the started

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
@@ -42,11 +43,49 @@ std::vector<char*> Pointers(std::vector<std::string>& Items) {
   return Result;
 }
 
+// Fills the pipe behind `Fd` until a write would block; returns the bytes written.
+std::size_t Fill(int Fd) {
+  const std::string Block(4096, '#');
+  std::size_t Total = 0;
+  for (ssize_t N = 0; (N = write(Fd, Block.data(), Block.size())) > 0;) {
+    Total += static_cast<std::size_t>(N);
+  }
+  return Total;
+}
+
+std::string ReadAll(int Fd) {
+  std::string Bytes;
+  char Chunk[4096];
+  for (ssize_t N = 0; (N = read(Fd, Chunk, sizeof Chunk)) > 0;) {
+    Bytes.append(Chunk, static_cast<std::size_t>(N));
+  }
+  return Bytes;
+}
+
+// Root passes every permission check, so permission cases run a copy of the
+// program as nobody, in a directory nobody may enter (the build tree may not be).
+std::vector<std::string> AsNobody(const std::string& Program, std::string& CopyDir) {
+  CopyDir = "/tmp/launch-nobody-XXXXXX";
+  if (mkdtemp(CopyDir.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  const std::string Copy = CopyDir + "/" + std::filesystem::path(Program).filename().string();
+  std::filesystem::copy_file(Program, Copy);
+  chmod(CopyDir.c_str(), 0755);
+  chmod(Copy.c_str(), 0755);
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", Copy};
+}
+
 } // namespace
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
   const std::string Dir = NewTempDir();
   std::vector<std::string> Argv{Program};
+  std::string CopyDir;
+  if (Opts.Unprivileged && geteuid() == 0) {
+    Argv = AsNobody(Program, CopyDir);
+  }
+  Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   if (Opts.HostileSignals) {
     // bash (unlike dash) leaves SIGCHLD ignored for the program it turns into.
     Argv = {"/bin/bash", "-c", "trap '' CHLD; exec \"$0\" \"$@\"", Program};
@@ -58,6 +97,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
   int Pipe[2] = {-1, -1};
+  std::size_t Filled = 0;
   switch (Opts.Output) {
   case Stdout::Captured:
     posix_spawn_file_actions_addopen(&Actions, 1, (Dir + "/out").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -71,6 +111,12 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   case Stdout::BrokenPipe:
     pipe2(Pipe, O_CLOEXEC);
     close(Pipe[0]); // nobody will ever read
+    posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
+    break;
+  case Stdout::FullNonBlocking:
+    pipe2(Pipe, O_CLOEXEC);
+    fcntl(Pipe[1], F_SETFL, O_NONBLOCK);
+    Filled = Fill(Pipe[1]);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
   }
@@ -112,12 +158,21 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   if (Error != 0) {
     throw std::runtime_error("cannot start " + Program + ": " + std::strerror(Error));
   }
+  std::string Piped;
+  if (Opts.Output == Stdout::FullNonBlocking) {
+    usleep(200 * 1000); // long enough for the launcher to meet the pipe full
+    Piped = ReadAll(Pipe[0]).substr(Filled);
+    close(Pipe[0]);
+  }
   int Status = 0;
   waitpid(Pid, &Status, 0);
+  if (!CopyDir.empty()) {
+    std::filesystem::remove_all(CopyDir);
+  }
   Result R;
   R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
                                : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status));
-  R.Out = ReadFile(Dir + "/out");
+  R.Out = Opts.Output == Stdout::FullNonBlocking ? Piped : ReadFile(Dir + "/out");
   R.Err = ReadFile(Dir + "/err");
   return R;
 }

@@ -2,6 +2,7 @@
 // environment, so that its arguments stay exactly what the launcher passed:
 //   PROBE_OUT=<file>   write a record of what it received there
 //   PROBE_SAY=text     write text and a newline to stdout
+//   PROBE_PARENT_SIGNAL=n  then send signal n to its parent alone (POSIX)
 //   PROBE_SLEEP_MS=n   then sleep
 //   PROBE_SIGNAL=n     then die by signal n (POSIX)
 //   PROBE_GROUP_SIGNAL=n  or send signal n to its whole process group, as a
@@ -10,8 +11,10 @@
 // The record has one line per item, values hex-encoded (UTF-8 bytes):
 //   arg <hex>   each argument, argv[0] first
 //   cwd <hex>   the current directory
+//   exec <hex>  the path it was started from, as given to execve (POSIX)
 //   fd <n>      each open descriptor (POSIX)
-//   ignored <n> each of SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with ignored (POSIX)
+//   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
+//               ignored (POSIX)
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,7 @@ namespace probe {
 struct Record {
   std::vector<std::string> Args;
   std::string Cwd;
+  std::string Exec;
   std::vector<int> Fds;
   std::vector<int> Ignored;
 };

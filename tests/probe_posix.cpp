@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/auxv.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -43,7 +44,11 @@ int main(int argc, char** argv) {
     for (const int Fd : Fds) {
       Record << "fd " << Fd << '\n';
     }
-    for (const int Signal : {SIGINT, SIGQUIT, SIGPIPE, SIGCHLD}) {
+    // getauxval hands the address over as a number.
+    const auto* Exec = reinterpret_cast<const char*>( // NOLINT(performance-no-int-to-ptr)
+        getauxval(AT_EXECFN));
+    Record << "exec " << probe::Hex(Exec != nullptr ? Exec : "") << '\n';
+    for (const int Signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD}) {
       struct sigaction Action {};
       if (sigaction(Signal, nullptr, &Action) == 0 && Action.sa_handler == SIG_IGN) {
         Record << "ignored " << Signal << '\n';
@@ -53,6 +58,9 @@ int main(int argc, char** argv) {
   if (const char* Say = std::getenv("PROBE_SAY")) {
     std::printf("%s\n", Say);
     std::fflush(stdout);
+  }
+  if (const long Signal = EnvNumber("PROBE_PARENT_SIGNAL", 0); Signal > 0) {
+    kill(getppid(), static_cast<int>(Signal));
   }
   if (const long Ms = EnvNumber("PROBE_SLEEP_MS", 0); Ms > 0) {
     usleep(static_cast<useconds_t>(Ms) * 1000);

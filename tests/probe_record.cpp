@@ -39,6 +39,8 @@ Record ParseRecord(const std::string& Text) {
       Result.Args.push_back(Unhex(Value));
     } else if (Kind == "cwd") {
       Result.Cwd = Unhex(Value);
+    } else if (Kind == "exec") {
+      Result.Exec = Unhex(Value);
     } else if (Kind == "fd") {
       Result.Fds.push_back(std::stoi(Value));
     } else if (Kind == "ignored") {

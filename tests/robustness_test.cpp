@@ -8,22 +8,40 @@
 namespace e2e {
 namespace {
 
-TEST_F(EndToEnd, InterruptWhileWaitingIsTheChildsToAct) {
+TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   if (IsWindows()) {
     GTEST_SKIP() << "no console to press Ctrl-C in under Wine";
   }
-  // The probe signals its whole process group, launcher included, as a
-  // Ctrl-C at the terminal would; the launcher must outlive it and report.
+  // A group signal reaches the launcher and the probe at once, as a Ctrl-C at
+  // the terminal does; a parent signal reaches the launcher alone, as from
+  // kill or a supervisor, and must be passed on. A child that dies of SIGINT or
+  // SIGQUIT ends the launcher by the same signal once its status is out, so
+  // that a calling shell stops its loop.
+  const int KilledBy = 1000; // + N: how the harness reports death by signal N
   const struct {
-    int Signal;
-    std::uint32_t Code;
-  } Cases[] = {{2, 130}, {3, 131}}; // SIGINT, SIGQUIT
+    std::vector<std::string> Env;
+    std::vector<std::string> Prefix;
+    std::uint32_t Code; // on the status line
+    std::uint32_t Status;
+  } Cases[] = {
+      {{"PROBE_GROUP_SIGNAL=2"}, {}, 130, KilledBy + 2},
+      {{"PROBE_GROUP_SIGNAL=3"}, {}, 131, KilledBy + 3},
+      {{"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"}, {}, 143, 143},
+      {{"PROBE_PARENT_SIGNAL=1", "PROBE_SLEEP_MS=20000"}, {}, 129, 129},
+      {{"PROBE_PARENT_SIGNAL=10", "PROBE_SLEEP_MS=20000"}, {}, 138, 138},
+      {{"PROBE_PARENT_SIGNAL=2", "PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2},
+      // Left ignored by the caller: ignored by the launcher and the child alike.
+      {{"PROBE_GROUP_SIGNAL=1"}, {"/usr/bin/nohup"}, 9, 9},
+  };
   for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Env.front());
     harness::Options Opts;
-    Opts.Env = {"PROBE_GROUP_SIGNAL=" + std::to_string(Case.Signal), "PROBE_EXIT=9"};
+    Opts.Env = Case.Env;
+    Opts.Env.emplace_back("PROBE_EXIT=9");
+    Opts.Prefix = Case.Prefix;
     const std::vector<std::string> Args = {Probe, "", Dir, "TRUE"};
     const harness::Result R = Launch(Args, Opts);
-    EXPECT_EQ(R.Status, Case.Code) << "signal " << Case.Signal;
+    EXPECT_EQ(R.Status, Case.Status);
     EXPECT_EQ(R.Out, Report(Args, true, std::to_string(Case.Code)));
   }
 }
@@ -43,7 +61,17 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
     EXPECT_EQ(Launch({Probe, "x", Dir, "TRUE"}, Opts).Status, 3u);
     EXPECT_EQ(Record().Args, (std::vector<std::string>{Probe, "x"})) << "the child ran";
     EXPECT_EQ(Launch({"no-such-tool-xyz", "", Dir, "TRUE"}, Opts).Status, 127u);
+    // Asked for text and got none: that is no success.
+    const harness::Result Version = Launch({"--version"}, Opts);
+    EXPECT_EQ(Version.Status, 125u);
+    EXPECT_EQ(Version.Err.rfind("launch: cannot write the version: ", 0), 0u) << Version.Err;
   }
+  // A caller's non-blocking pipe, full at first: every line arrives.
+  harness::Options Opts;
+  Opts.Output = harness::Stdout::FullNonBlocking;
+  const std::vector<std::string> Args = {Probe, "x", Dir, "TRUE"};
+  EXPECT_EQ(Launch(Args, Opts).Out, Report(Args, true, "0"));
+  EXPECT_EQ(Launch({"--help"}, Opts).Out, Launch({"--help"}).Out);
 }
 
 struct HostileCase {

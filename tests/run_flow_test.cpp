@@ -6,17 +6,22 @@
 namespace launch {
 namespace {
 
-TEST(WaitFlag, OnlyTheExactWordTrueWaits) {
+TEST(WaitFlag, OnlyTheExactWordTrueWaitsAndNearMissesAreFlagged) {
   const WideConverter Converter;
   const struct {
     const wchar_t* Text;
     bool Waits;
+    bool NearMiss;
   } Cases[] = {
-      {L"TRUE", true},   {L"true", false}, {L"True", false},  {L"1", false},     {L"TRUE ", false},
-      {L" TRUE", false}, {L"", false},     {L"TRUEX", false}, {L"FALSE", false}, {L"TRU", false},
+      {L"TRUE", true, false},       {L"true", false, true},   {L"True", false, true},
+      {L"TRUE ", false, true},      {L" TRUE", false, true},  {L"TRUE\r", false, true},
+      {L"\ttrue\r\n", false, true}, {L"1", false, false},     {L"", false, false},
+      {L"   ", false, false},       {L"TRUEX", false, false}, {L"FALSE", false, false},
+      {L"TRU", false, false},       {L"T RUE", false, false}, {L"TRUE\x1E", false, false},
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(IsWaitRequested(Case.Text, Converter), Case.Waits) << Case.Text;
+    EXPECT_EQ(IsNearMissWait(Case.Text), Case.NearMiss) << Case.Text;
   }
 }
 
