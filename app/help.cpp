@@ -10,7 +10,7 @@ constexpr const wchar_t* kUsage = L"usage: launch Exe CmdLine WorkingDirectory I
 
 constexpr const wchar_t* kHelp[] = {
     kUsage,
-    L"       launch --help | --version",
+    L"       launch --help | /? | --version",
     L"",
     L"Starts one program, reports what it starts and how it ended, and exits with",
     L"the program's exit code.",

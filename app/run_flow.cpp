@@ -74,7 +74,8 @@ bool IsNearMissWait(std::wstring_view IsWaiting) {
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   const WideConverter Converter;
   const CallerSettings Caller = PrepareLauncher();
-  if (ArgCount == 2 && Args[1] == std::wstring_view(L"--help")) {
+  if (ArgCount == 2 &&
+      (Args[1] == std::wstring_view(L"--help") || Args[1] == std::wstring_view(L"/?"))) {
     return Informed(WriteHelp(), L"help");
   }
   if (ArgCount == 2 && Args[1] == std::wstring_view(L"--version")) {
@@ -102,10 +103,15 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
     WriteStartFailure();
   }
   if (Outcome.Failure) {
-    const std::wstring& Program = Outcome.Failure->Program.value_or(Request.Exe);
+    RunFailure Failure = *Outcome.Failure;
+    const std::wstring Program = Failure.Program.value_or(Request.Exe);
+    // A system message may name the program as "%1".
+    if (const auto At = Failure.Reason.find(L"%1"); At != std::wstring::npos) {
+      Failure.Reason.replace(At, 2, Program);
+    }
     WriteFailureReason((Outcome.Started ? L"cannot read the exit code of '" : L"cannot start '") +
                            Program + L"'",
-                       *Outcome.Failure);
+                       Failure);
   }
   WriteStatus(Outcome.Code);
   FinishRun(Outcome, Request.Wait);

@@ -23,7 +23,7 @@ bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter
 bool IsNearMissWait(std::wstring_view IsWaiting);
 
 // Runs the launcher on its argument vector (the program's own name first) and
-// returns the status to exit with. A lone --help or --version prints and
+// returns the status to exit with. A lone --help (or /?) or --version prints and
 // returns 0 (kStatusLauncherFailed when the text cannot be written); any other list but four
 // arguments is a usage error: nothing on stdout, usage on stderr, kStatusLauncherFailed.
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args);

@@ -8,37 +8,16 @@
 #include "command_line.h"
 #include "console.h"
 #include "run_child.h"
+#include "windows_errors.h"
 
 namespace launch {
 
 namespace {
 
-// Not in every SDK's headers: the program asks for elevation the caller lacks.
-constexpr DWORD kErrorElevationRequired = 740;
-
-// Some messages name the program as "%1" ("%1 is not a valid Win32
-// application"): put in the program as CreateProcessW read it.
-RunFailure FailureFor(DWORD Error, const std::wstring& CommandLine) {
-  std::wstring Reason = SystemReason(Error);
-  if (const auto At = Reason.find(L"%1"); At != std::wstring::npos) {
-    Reason.replace(At, 2, SplitCommandLine(CommandLine).front());
-  }
-  return RunFailure{Reason, Error, std::nullopt};
-}
-
-ReturnCode StatusForStartError(DWORD Error) {
-  switch (Error) {
-  case ERROR_FILE_NOT_FOUND:
-  case ERROR_PATH_NOT_FOUND:
-    return kStatusNotFound;
-  case ERROR_ACCESS_DENIED:
-  case ERROR_BAD_EXE_FORMAT:
-  case ERROR_EXE_MACHINE_TYPE_MISMATCH:
-  case kErrorElevationRequired:
-    return kStatusCannotRun;
-  default: // ERROR_DIRECTORY for a bad working directory among others
-    return kStatusLauncherFailed;
-  }
+// The system's message goes as it is: a "%1" in it ("%1 is not a valid Win32
+// application") is filled in with `Exe` as given, by the report.
+RunFailure FailureFor(DWORD Error, const std::wstring& Context = {}) {
+  return RunFailure{Context + SystemReason(Error), Error, std::nullopt};
 }
 
 // While the launcher waits, Ctrl-C and Ctrl-Break at the console are the
@@ -89,26 +68,28 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     const DWORD Error = GetLastError();
     RunOutcome Outcome;
     Outcome.Code = StatusForStartError(Error);
-    Outcome.Failure = FailureFor(Error, CommandLine);
+    Outcome.Failure = FailureFor(Error);
     return Outcome;
   }
 
-  if (Wait) {
-    WaitForSingleObject(ProcessInfo.hProcess, INFINITE);
-  }
-  DWORD ExitCode = 0;
-  const BOOL Queried = GetExitCodeProcess(ProcessInfo.hProcess, &ExitCode);
-  const DWORD QueryError = GetLastError();
-  CloseHandle(ProcessInfo.hProcess);
-  CloseHandle(ProcessInfo.hThread);
-
   RunOutcome Outcome;
   Outcome.Started = true;
-  Outcome.Code = ExitCode;
-  if (Queried != TRUE) {
+  // A wait that failed says nothing of how the child ended: no exit code is
+  // read then, or it would pass the still-active value off as a result.
+  if (Wait && WaitForSingleObject(ProcessInfo.hProcess, INFINITE) == WAIT_FAILED) {
     Outcome.Code = kStatusLauncherFailed;
-    Outcome.Failure = FailureFor(QueryError, CommandLine);
+    Outcome.Failure = FailureFor(GetLastError(), L"waiting for the child: ");
+  } else {
+    DWORD ExitCode = 0;
+    if (GetExitCodeProcess(ProcessInfo.hProcess, &ExitCode) == TRUE) {
+      Outcome.Code = ExitCode;
+    } else {
+      Outcome.Code = kStatusLauncherFailed;
+      Outcome.Failure = FailureFor(GetLastError());
+    }
   }
+  CloseHandle(ProcessInfo.hProcess);
+  CloseHandle(ProcessInfo.hThread);
   return Outcome;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "windows_errors.h"
 
 namespace launch {
 namespace {
@@ -67,6 +68,28 @@ TEST(CommandLineBuffer, RefusalNamesLengthAndLimit) {
   ASSERT_TRUE(Outcome.Failure.has_value());
   EXPECT_EQ(Outcome.Failure->Reason,
             L"command line too long: 1024 UTF-16 units, the limit is 1023");
+}
+
+} // namespace
+} // namespace launch
+
+namespace launch {
+namespace {
+
+TEST(StartErrorStatus, MapsWindowsErrorsByWhatHappened) {
+  const struct {
+    ReturnCode Status;
+    std::vector<std::uint32_t> Errors;
+  } Cases[] = {
+      {kStatusNotFound, {2, 3, 53, 67, 123, 161, 206}},
+      {kStatusCannotRun, {5, 11, 32, 191, 193, 216, 225, 226, 740, 1260, 4551, 4556}},
+      {kStatusLauncherFailed, {0, 8, 14, 87, 267, 1455, 0xFFFFFFFF}},
+  };
+  for (const auto& Case : Cases) {
+    for (const std::uint32_t Error : Case.Errors) {
+      EXPECT_EQ(StatusForStartError(Error), Case.Status) << "error " << Error;
+    }
+  }
 }
 
 } // namespace

@@ -36,6 +36,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string File = Dir + "/plain.txt";
   harness::WriteFile(File, "not a program\n", true);
   harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp\n", true);
+  std::filesystem::create_directory(Dir + "/My Tools");
+  harness::WriteFile(Dir + "/My Tools/bad.exe", "not a program\n", true);
   std::filesystem::create_directory(Dir + "/locked");
   harness::WriteFile(Dir + "/locked/plain.txt", "not a program\n", true);
   std::filesystem::permissions(Dir + "/locked", std::filesystem::perms::none);
@@ -129,6 +131,14 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        "launch: cannot start '{dir}/my': No such file or directory (error 2)\n",
        nullptr},
+      {"a blank in Exe: the system's message names Exe as given, on one line",
+       {"{dir}\\My Tools\\bad.exe", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       nullptr, // read as "{dir}\My" on Linux, the row above
+       "launch: cannot start '{dir}\\My Tools\\bad.exe': Bad EXE format for {dir}\\My "
+       "Tools\\bad.exe (error 193)\r\n"},
       {"name too long",
        {std::string(300, 'x'), "", "/", "TRUE"},
        {},
@@ -247,12 +257,15 @@ TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
 }
 
 TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
-  const harness::Result Help = Launch({"--help"});
-  EXPECT_EQ(Help.Status, 0u);
-  EXPECT_EQ(Help.Err, "");
-  EXPECT_EQ(Help.Out.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting" + Eol(), 0), 0u);
-  for (const char* Topic : {"IsWaiting", "128+N", "126", "127", "259", "Examples:"}) {
-    EXPECT_NE(Help.Out.find(Topic), std::string::npos) << Topic;
+  for (const char* Option : {"--help", "/?"}) {
+    const harness::Result Help = Launch({Option});
+    EXPECT_EQ(Help.Status, 0u);
+    EXPECT_EQ(Help.Err, "");
+    EXPECT_EQ(Help.Out.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting" + Eol(), 0),
+              0u);
+    for (const char* Topic : {"IsWaiting", "128+N", "126", "127", "259", "Examples:"}) {
+      EXPECT_NE(Help.Out.find(Topic), std::string::npos) << Topic;
+    }
   }
   const harness::Result Version = Launch({"--version"});
   EXPECT_EQ(Version.Status, 0u);
