@@ -6,11 +6,26 @@ namespace launch {
 
 namespace {
 
-constexpr const wchar_t* kUsage = L"usage: launch Exe CmdLine WorkingDirectory IsWaiting";
+constexpr const wchar_t* kUsage = L"Usage: launch Exe CmdLine WorkingDirectory IsWaiting";
+
+// Examples in the platform's own terms.
+#ifdef _WIN32
+constexpr const wchar_t* kExamples[] = {
+    L"  launch C:\\Windows\\System32\\cmd.exe \"/c dir\" C:\\ TRUE    list C:\\ and wait",
+    L"  launch \"\\\"C:\\Program Files\\x.exe\\\"\" \"\" C:\\ TRUE   a path with spaces, quoted",
+    L"  launch notepad.exe \"\" C:\\Users FALSE    start it and return at once (259)",
+};
+#else
+constexpr const wchar_t* kExamples[] = {
+    L"  launch /bin/ls \"-l /tmp\" / TRUE    list /tmp and exit with ls's status",
+    L"  launch ./build.sh \"--fast\" \"$PWD\" TRUE    a script in the current directory",
+    L"  launch sleep 60 /tmp FALSE    start it and return at once (status 255)",
+};
+#endif
 
 constexpr const wchar_t* kHelp[] = {
     kUsage,
-    L"       launch --help | /? | --version",
+    L"  or:  launch --help | /? | --version",
     L"",
     L"Starts one program, reports what it starts and how it ended, and exits with",
     L"the program's exit code.",
@@ -43,17 +58,19 @@ constexpr const wchar_t* kHelp[] = {
     L"Exit status:",
     L"  the child's exit code   when the run waited (all 32 bits on Windows)",
     L"  259                     no wait and the child still running (255 on Linux)",
-    L"  128+N                   Linux: the child was killed by signal N",
+    L"  128+N                   Linux: the child was killed by signal N (for SIGINT and",
+    L"                          SIGQUIT, launch then ends by the same signal)",
     L"  255                     Linux: any code above 255",
     L"  125                     launch failed: usage, working directory, line too long,",
     L"                          exit code unreadable",
-    L"  126                     the program exists but cannot be run",
+    L"  126                     the program exists but cannot be run (no permission, not",
+    L"                          a program, a missing interpreter, refused by Windows)",
     L"  127                     the program was not found",
     L"",
     L"Examples:",
-    L"  launch /bin/ls \"-l /tmp\" / TRUE",
-    L"  launch C:\\Windows\\System32\\cmd.exe \"/c dir\" C:\\ TRUE",
-    L"  launch notepad.exe \"\" C:\\Users FALSE",
+    kExamples[0],
+    kExamples[1],
+    kExamples[2],
 };
 
 } // namespace

@@ -251,7 +251,7 @@ TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
     const harness::Result R = Launch(Args);
     EXPECT_EQ(R.Status, 125u) << Args.size();
     EXPECT_EQ(R.Out, "");
-    EXPECT_EQ(R.Err.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
+    EXPECT_EQ(R.Err.rfind("Usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
     EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
   }
 }
@@ -261,7 +261,7 @@ TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
     const harness::Result Help = Launch({Option});
     EXPECT_EQ(Help.Status, 0u);
     EXPECT_EQ(Help.Err, "");
-    EXPECT_EQ(Help.Out.rfind("usage: launch Exe CmdLine WorkingDirectory IsWaiting" + Eol(), 0),
+    EXPECT_EQ(Help.Out.rfind("Usage: launch Exe CmdLine WorkingDirectory IsWaiting" + Eol(), 0),
               0u);
     for (const char* Topic : {"IsWaiting", "128+N", "126", "127", "259", "Examples:"}) {
       EXPECT_NE(Help.Out.find(Topic), std::string::npos) << Topic;
@@ -270,6 +270,9 @@ TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
   const harness::Result Version = Launch({"--version"});
   EXPECT_EQ(Version.Status, 0u);
   EXPECT_EQ(Version.Out, "launch " LAUNCH_VERSION + Eol());
+  if (IsWindows()) { // what Explorer and installers read
+    EXPECT_EQ(harness::FileVersion(harness::LauncherPath()), LAUNCH_VERSION ".0");
+  }
 }
 
 TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {

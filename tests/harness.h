@@ -41,6 +41,8 @@ std::string LauncherPath();
 std::string ProbePath();
 std::string NewTempDir();
 std::string ReadFile(const std::string& Path);
+// Windows: the file version in a program's version resource, "1.2.3.0".
+std::string FileVersion(const std::string& Path);
 void WriteFile(const std::string& Path, const std::string& Text, bool Executable);
 
 } // namespace harness

@@ -207,6 +207,10 @@ std::string ReadFile(const std::string& Path) {
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
+std::string FileVersion(const std::string& /*Path*/) {
+  return {}; // ELF programs carry none
+}
+
 void WriteFile(const std::string& Path, const std::string& Text, bool Executable) {
   std::ofstream(Path, std::ios::binary) << Text;
   chmod(Path.c_str(), Executable ? 0755 : 0644);

@@ -153,6 +153,23 @@ std::string ReadFile(const std::string& Path) {
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
+std::string FileVersion(const std::string& Path) {
+  const std::wstring Name = Wide(NativePath(Path));
+  DWORD Ignored = 0;
+  std::string Block(GetFileVersionInfoSizeW(Name.c_str(), &Ignored), '\0');
+  VS_FIXEDFILEINFO* Info = nullptr;
+  UINT Size = 0;
+  if (Block.empty() ||
+      !GetFileVersionInfoW(Name.c_str(), 0, static_cast<DWORD>(Block.size()), Block.data()) ||
+      !VerQueryValueW(Block.data(), L"\\", reinterpret_cast<void**>(&Info), &Size)) {
+    return {};
+  }
+  return std::to_string(HIWORD(Info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(Info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(Info->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(Info->dwFileVersionLS));
+}
+
 void WriteFile(const std::string& Path, const std::string& Text, bool /*Executable*/) {
   std::ofstream(NativePath(Path), std::ios::binary) << Text;
 }

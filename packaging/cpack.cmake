@@ -1,0 +1,60 @@
+# Packages. Linux: .tar.gz (bin/ and share/ at its top), .deb and .rpm (under
+# /usr). Windows: a .zip of launch.exe, README and LICENSE, and an MSI
+# installer (target msi). Every package is stripped and carries the license.
+set(CPACK_PACKAGE_NAME launch)
+set(CPACK_PACKAGE_VENDOR "launch maintainers")
+set(CPACK_PACKAGE_CONTACT "launch maintainers <launch@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+  "launch starts one other program for its caller: it echoes the program, its\n"
+  "command line, its working directory and the wait flag, starts it, waits for\n"
+  "it when asked, reports its exit code and exits with that code. Scripts,\n"
+  "schedulers and installers call it and read that status. Failures have\n"
+  "their own statuses (125 launcher, 126 cannot run, 127 not found) and a\n"
+  "reason on stderr.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+# Install prefix and top-level folder differ by generator.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-generators.cmake)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+
+  find_program(WIXL wixl)
+  if(WIXL)
+    # wixl takes its sources relative to the .wxs: everything is staged beside it.
+    set(stage ${PROJECT_BINARY_DIR}/msi)
+    set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-win32.msi)
+    configure_file(packaging/launch.wxs.in ${stage}/launch.wxs @ONLY)
+    add_custom_command(OUTPUT ${msi_file}
+      COMMAND ${CMAKE_STRIP} -o ${stage}/launch.exe $<TARGET_FILE:launch>
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${stage}/README.md
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/LICENSE ${stage}/LICENSE.txt
+      COMMAND ${WIXL} --arch x86 -o ${msi_file} launch.wxs
+      COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/add-path.sh ${msi_file} Main INSTALLDIR
+      WORKING_DIRECTORY ${stage}
+      DEPENDS launch ${stage}/launch.wxs ${PROJECT_SOURCE_DIR}/packaging/add-path.sh
+              ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+      COMMENT "Building the MSI installer")
+    add_custom_target(msi DEPENDS ${msi_file})
+  endif()
+else()
+  set(CPACK_GENERATOR TGZ DEB RPM)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF) # statically linked: no library to depend on
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_LICENSE MIT)
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+  # Directories that belong to the system, not to this package.
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+    /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
+    /usr/share/bash-completion/completions /usr/share/lintian /usr/share/lintian/overrides)
+endif()
+include(CPack)
