@@ -41,10 +41,10 @@ CallerSettings PrepareLauncher();
 //            whole foreground group) already reach the child and are dropped;
 //            SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, and SIGINT or SIGQUIT sent to
 //            the launcher alone, are relayed to the child. These signals stay
-//            held after RunChild returns, until FinishRun, so that none of
-//            them can end the launcher before its status line is out.
-//   Windows  a console control handler swallows Ctrl-C and Ctrl-Break, which
-//            the console sends to the child as well.
+//            held (blocked) after RunChild returns, until the launcher ends,
+//            so that none of them can end it before its status line is out.
+//   Windows  a console control handler swallows Ctrl-C and Ctrl-Break until the
+//            launcher ends; the console sends them to the child as well.
 //
 // The child starts with an empty signal mask, SIGCHLD at its default, SIGPIPE
 // as the caller had it, and every other disposition as the caller left it.

@@ -22,29 +22,12 @@ RunFailure FailureFor(DWORD Error, const std::wstring& Context = {}) {
 
 // While the launcher waits, Ctrl-C and Ctrl-Break at the console are the
 // child's to act on; the launcher outlives them to report how the child ended.
+// The handler stays until the launcher exits, so that a second Ctrl-C cannot
+// end it between the child's end and the status line.
 // (Not SetConsoleCtrlHandler(NULL, TRUE): children inherit that setting.)
 BOOL WINAPI SwallowInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT || Event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
-
-class InterruptShield {
-public:
-  explicit InterruptShield(bool Active) : Active_(Active) {
-    if (Active_) {
-      SetConsoleCtrlHandler(SwallowInterrupt, TRUE);
-    }
-  }
-  ~InterruptShield() {
-    if (Active_) {
-      SetConsoleCtrlHandler(SwallowInterrupt, FALSE);
-    }
-  }
-  InterruptShield(const InterruptShield&) = delete;
-  InterruptShield& operator=(const InterruptShield&) = delete;
-
-private:
-  bool Active_;
-};
 
 } // namespace
 
@@ -62,7 +45,9 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   std::array<wchar_t, kCommandLineBufferUnits> CommandLineBuffer{};
   std::copy(CommandLine.begin(), CommandLine.end(), CommandLineBuffer.begin());
 
-  const InterruptShield Shield(Wait);
+  if (Wait) {
+    SetConsoleCtrlHandler(SwallowInterrupt, TRUE);
+  }
   if (!CreateProcessW(nullptr, CommandLineBuffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       WorkingDirectory.c_str(), &StartupInfo, &ProcessInfo)) {
     const DWORD Error = GetLastError();
