@@ -51,7 +51,8 @@ else()
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-  set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+  set(CPACK_RPM_SPEC_MORE_DEFINE
+    "%define _build_id_links none\n%define packager ${CPACK_PACKAGE_CONTACT}")
   # Directories that belong to the system, not to this package.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
