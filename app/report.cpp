@@ -35,11 +35,34 @@ std::wstring FormatReturnCode(ReturnCode Code) {
   return std::to_wstring(static_cast<std::int32_t>(Code));
 }
 
+std::wstring Visible(std::wstring_view Text) {
+  std::wstring Out;
+  Out.reserve(Text.size());
+  for (const wchar_t C : Text) {
+    if (C == L'\r') {
+      Out += L"\\r";
+    } else if (C == L'\n') {
+      Out += L"\\n";
+    } else if (C == L'\t') {
+      Out += L"\\t";
+    } else if (C < 0x20 || (C >= 0x7F && C <= 0x9F)) {
+      constexpr wchar_t Digits[] = L"0123456789abcdef";
+      const auto Unit = static_cast<unsigned>(C);
+      Out += L"\\x";
+      Out.push_back(Digits[Unit >> 4]);
+      Out.push_back(Digits[Unit & 15]);
+    } else {
+      Out.push_back(C);
+    }
+  }
+  return Out;
+}
+
 void WriteFailureReason(std::wstring_view Subject, const RunFailure& Failure) {
   std::wstring Line = L"launch: ";
-  Line += Subject;
+  Line += Visible(Subject);
   Line += L": ";
-  Line += Failure.Reason;
+  Line += Visible(Failure.Reason);
   if (Failure.ErrorCode) {
     Line += L" (error " + std::to_wstring(*Failure.ErrorCode) + L")";
   }

@@ -21,8 +21,13 @@ void WriteStatus(ReturnCode Code);
 // The signed 32-bit reading of `Code`: 3221225477 gives L"-1073741819".
 std::wstring FormatReturnCode(ReturnCode Code);
 
+// `Text` with its control characters spelled out (\r, \n, \t, the others as
+// \xHH), so that a name or a reason on stderr stays on one visible line.
+std::wstring Visible(std::wstring_view Text);
+
 // On stderr: "launch: <Subject>: <reason> (error <n>)", as in
-// "launch: cannot start 'tool': No such file or directory (error 2)".
+// "launch: cannot start 'tool': No such file or directory (error 2)", with
+// both spelled out by Visible.
 void WriteFailureReason(std::wstring_view Subject, const RunFailure& Failure);
 
 } // namespace launch

@@ -19,23 +19,6 @@ ReturnCode Informed(const std::optional<RunFailure>& Failure, std::wstring_view 
   return kStatusLauncherFailed;
 }
 
-// `Text` with its control characters spelled out, for a message on one line.
-std::wstring Visible(std::wstring_view Text) {
-  std::wstring Out;
-  for (const wchar_t C : Text) {
-    if (C == L'\r') {
-      Out += L"\\r";
-    } else if (C == L'\n') {
-      Out += L"\\n";
-    } else if (C == L'\t') {
-      Out += L"\\t";
-    } else {
-      Out.push_back(C);
-    }
-  }
-  return Out;
-}
-
 } // namespace
 
 std::wstring ComposeCommandLine(std::wstring_view Exe, std::wstring_view Separator,
@@ -114,7 +97,7 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
                        Failure);
   }
   WriteStatus(Outcome.Code);
-  FinishRun(Outcome, Request.Wait);
+  FinishRun(Outcome, Request.Wait, Caller);
   return Outcome.Code;
 }
 

@@ -16,6 +16,9 @@ struct CallerSettings {
   // stays ignored in the launcher and in the child and is never relayed.
   // Windows: unused.
   std::uint64_t IgnoredSignals = 0;
+  // POSIX: bit N is set when the caller left signal N blocked; the launcher
+  // gives that mask back before it ends. Windows: unused.
+  std::uint64_t BlockedSignals = 0;
 };
 
 // Readies the launcher's own process, before it writes anything, and returns
@@ -61,6 +64,6 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
 // SIGINT or SIGQUIT while waited for ends the launcher by the same signal
 // (without a core file), so that a calling shell sees an interrupted job and
 // stops its loop; otherwise it returns. Windows: returns.
-void FinishRun(const RunOutcome& Outcome, bool Waited);
+void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller);
 
 } // namespace launch

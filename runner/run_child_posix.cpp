@@ -1,10 +1,12 @@
-// POSIX runner: plays the part of CreateProcessW, WaitForSingleObject and
-// GetExitCodeProcess with posix_spawn and waitpid.
+// Linux runner: plays the part of CreateProcessW, WaitForSingleObject and
+// GetExitCodeProcess with clone, execve and waitpid.
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <elf.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sched.h>
 #include <string>
 #include <string_view>
 #include <sys/prctl.h>
@@ -136,13 +138,43 @@ ReturnCode StatusForExecError(int Error) {
   case ETXTBSY:
   case ELIBBAD:
   case ELOOP:
+  case E2BIG: // found, but its arguments and environment cannot be handed over
     return kStatusCannotRun;
   default:
     return kStatusLauncherFailed;
   }
 }
 
-// The interpreter named on the "#!" line of `Path`, or "" when it has none.
+// The first `Size` bytes of the file `Fd` from `Offset`; false when they are not all there.
+bool ReadAt(int Fd, void* Buffer, std::size_t Size, off_t Offset) {
+  return pread(Fd, Buffer, Size, Offset) == static_cast<ssize_t>(Size);
+}
+
+// The loader an ELF program asks for (PT_INTERP), or "" when it names none.
+template <typename Header, typename ProgramHeader> std::string ElfLoader(int Fd) {
+  Header File{};
+  if (!ReadAt(Fd, &File, sizeof File, 0) || File.e_phentsize != sizeof(ProgramHeader)) {
+    return {};
+  }
+  for (unsigned I = 0; I < File.e_phnum; ++I) {
+    ProgramHeader Segment{};
+    const auto At = static_cast<off_t>(File.e_phoff + I * sizeof Segment);
+    if (!ReadAt(Fd, &Segment, sizeof Segment, At)) {
+      return {};
+    }
+    if (Segment.p_type == PT_INTERP && Segment.p_filesz > 1 && Segment.p_filesz <= 4096) {
+      std::string Path(Segment.p_filesz, '\0');
+      if (!ReadAt(Fd, Path.data(), Path.size(), static_cast<off_t>(Segment.p_offset))) {
+        return {};
+      }
+      return Path.substr(0, Path.find('\0'));
+    }
+  }
+  return {};
+}
+
+// The interpreter that `Path` needs: the one on its "#!" line, or the loader
+// an ELF program names; "" when it names none.
 std::string Interpreter(const std::string& Path) {
   const int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (Fd < 0) {
@@ -150,16 +182,19 @@ std::string Interpreter(const std::string& Path) {
   }
   char Head[256];
   const ssize_t Got = read(Fd, Head, sizeof Head);
+  std::string Named;
+  if (Got >= EI_NIDENT && std::memcmp(Head, ELFMAG, SELFMAG) == 0) {
+    Named = Head[EI_CLASS] == ELFCLASS64 ? ElfLoader<Elf64_Ehdr, Elf64_Phdr>(Fd)
+                                         : ElfLoader<Elf32_Ehdr, Elf32_Phdr>(Fd);
+  } else if (Got >= 2 && Head[0] == '#' && Head[1] == '!') {
+    const std::string_view Line(Head + 2, static_cast<std::size_t>(Got) - 2);
+    const std::size_t Begin = Line.find_first_not_of(" \t");
+    if (Begin != std::string_view::npos) {
+      Named = Line.substr(Begin, Line.find_first_of(" \t\n", Begin) - Begin);
+    }
+  }
   close(Fd);
-  if (Got < 2 || Head[0] != '#' || Head[1] != '!') {
-    return {};
-  }
-  const std::string_view Line(Head + 2, static_cast<std::size_t>(Got) - 2);
-  const std::size_t Begin = Line.find_first_not_of(" \t");
-  if (Begin == std::string_view::npos) {
-    return {};
-  }
-  return std::string(Line.substr(Begin, Line.find_first_of(" \t\n", Begin) - Begin));
+  return Named;
 }
 
 // A descriptor for the working directory, opened by the caller so that a bad
@@ -185,63 +220,103 @@ void SetDisposition(int Signal, void (*Handler)(int), struct sigaction* Previous
   sigaction(Signal, &Action, Previous);
 }
 
-// posix_spawn's attribute and file-action records, released on every path.
-class SpawnSettings {
-public:
-  SpawnSettings() = default;
-  ~SpawnSettings() {
-    if (HaveActions_) {
-      posix_spawn_file_actions_destroy(&Actions_);
-    }
-    if (HaveAttributes_) {
-      posix_spawnattr_destroy(&Attributes_);
+sigset_t SignalSet(std::uint64_t Bits) {
+  sigset_t Set;
+  sigemptyset(&Set);
+  for (int Signal = 1; Signal < 64; ++Signal) {
+    if (((Bits >> Signal) & 1U) != 0) {
+      sigaddset(&Set, Signal);
     }
   }
-  SpawnSettings(const SpawnSettings&) = delete;
-  SpawnSettings& operator=(const SpawnSettings&) = delete;
+  return Set;
+}
 
-  // The child starts in `DirFd` with an empty signal mask, as a new Windows
-  // process would, and with `Defaults` back at their default. Returns the
-  // first error; the start must not go ahead with only part of this in place.
-  int Prepare(int DirFd, const sigset_t& Defaults) {
-    int Error = posix_spawnattr_init(&Attributes_);
-    HaveAttributes_ = Error == 0;
-    if (Error == 0) {
-      Error = posix_spawn_file_actions_init(&Actions_);
-      HaveActions_ = Error == 0;
+// The environment the child gets: the launcher's, with PWD naming the
+// directory the child really starts in (a Makefile's $(PWD) reads it).
+std::vector<std::string> ChildEnvironment(const std::string& Pwd) {
+  std::vector<std::string> Env;
+  for (char** Entry = environ; *Entry != nullptr; ++Entry) {
+    if (std::strncmp(*Entry, "PWD=", 4) != 0) {
+      Env.emplace_back(*Entry);
     }
-    sigset_t Empty;
-    sigemptyset(&Empty);
-    if (Error == 0) {
-      Error = posix_spawnattr_setsigmask(&Attributes_, &Empty);
-    }
-    if (Error == 0) {
-      Error = posix_spawnattr_setsigdefault(&Attributes_, &Defaults);
-    }
-    if (Error == 0) {
-      Error =
-          posix_spawnattr_setflags(&Attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    if (Error == 0) {
-      Error = posix_spawn_file_actions_addfchdir_np(&Actions_, DirFd);
-    }
-    if (Error == 0) {
-      // Windows starts the child without inheriting any handle; likewise only
-      // stdin, stdout and stderr reach it here.
-      Error = posix_spawn_file_actions_addclosefrom_np(&Actions_, STDERR_FILENO + 1);
-    }
-    return Error;
   }
+  Env.push_back("PWD=" + Pwd);
+  return Env;
+}
 
-  const posix_spawnattr_t* Attributes() const { return &Attributes_; }
-  const posix_spawn_file_actions_t* Actions() const { return &Actions_; }
+std::vector<char*> Pointers(std::vector<std::string>& Items) {
+  std::vector<char*> Result;
+  Result.reserve(Items.size() + 1);
+  for (auto& Item : Items) {
+    Result.push_back(Item.data());
+  }
+  Result.push_back(nullptr);
+  return Result;
+}
 
-private:
-  posix_spawnattr_t Attributes_{};
-  posix_spawn_file_actions_t Actions_{};
-  bool HaveAttributes_ = false;
-  bool HaveActions_ = false;
+// Everything the child needs between its start and the exec, built before it
+// starts: it shares the launcher's memory until the exec, so it may neither
+// allocate nor return into the launcher's code.
+struct ChildStart {
+  const char* Program = nullptr;
+  char* const* Argv = nullptr;
+  char* const* Envp = nullptr;
+  int DirFd = -1;
+  pid_t Launcher = 0; // the launcher's pid, read before the start
+  bool DiesWithLauncher = false;
+  sigset_t Defaults{}; // ignored by the launcher but not by its caller
+  int Error = 0;       // set by the child when it cannot run the program
+  bool DirectoryFailed = false;
 };
+
+// Descriptors 3 and up, closed in the child: Windows starts a child without
+// inheriting any handle; likewise only stdin, stdout and stderr reach it here.
+void CloseInherited() {
+  if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0) {
+    return;
+  }
+  const long Max = sysconf(_SC_OPEN_MAX); // kernels before 5.9
+  for (long Fd = STDERR_FILENO + 1; Fd < Max; ++Fd) {
+    close(static_cast<int>(Fd));
+  }
+}
+
+// The child, from its start to the exec. Every signal is blocked on entry, so
+// no handler of the launcher's can run on the memory the two share.
+__attribute__((no_sanitize("address"))) int StartChild(void* Argument) {
+  auto& Start = *static_cast<ChildStart*>(Argument);
+  struct sigaction Default {};
+  Default.sa_handler = SIG_DFL;
+  for (int Signal = 1; Signal < NSIG; ++Signal) {
+    if (sigismember(&Start.Defaults, Signal) == 1) {
+      sigaction(Signal, &Default, nullptr);
+    }
+  }
+  if (Start.DiesWithLauncher) {
+    // SIGKILL, the one signal the launcher cannot catch, would otherwise leave
+    // the child running. If the launcher died before this was set, the child
+    // now has another parent: end as the signal would have ended it.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+      Start.Error = errno;
+      _exit(127);
+    }
+    if (getppid() != Start.Launcher) {
+      raise(SIGKILL);
+    }
+  }
+  if (fchdir(Start.DirFd) != 0) {
+    Start.Error = errno;
+    Start.DirectoryFailed = true;
+    _exit(127);
+  }
+  CloseInherited();
+  sigset_t Empty; // a new Windows process has no signal blocked either
+  sigemptyset(&Empty);
+  sigprocmask(SIG_SETMASK, &Empty, nullptr);
+  execve(Start.Program, Start.Argv, Start.Envp);
+  Start.Error = errno;
+  _exit(127);
+}
 
 // The signals held while the launcher waits: SIGCHLD, and every relayed
 // signal the caller did not ignore. Held from before the start, a signal that
@@ -258,41 +333,73 @@ sigset_t HeldSignals(const CallerSettings& Caller) {
   return Set;
 }
 
-// waitpid, retried when interrupted: the pid once the child has ended, 0 while
-// it runs (with WNOHANG), -1 with errno on failure.
-pid_t Reap(pid_t Pid, int Options, int& Status) {
-  pid_t Result = 0;
+// How a child ended, as waitpid told it.
+struct Ended {
+  pid_t Pid = 0;  // the child's pid; 0 while it runs (WNOHANG); -1 on failure
+  int Status = 0; // waitpid's status, when Pid is the child's
+  int Error = 0;  // errno, when Pid is -1
+};
+
+// waitpid, retried when interrupted.
+Ended Reap(pid_t Pid, int Options) {
+  Ended Result;
   do {
-    Result = waitpid(Pid, &Status, Options);
-  } while (Result < 0 && errno == EINTR);
+    Result.Pid = waitpid(Pid, &Result.Status, Options);
+  } while (Result.Pid < 0 && errno == EINTR);
+  Result.Error = Result.Pid < 0 ? errno : 0;
   return Result;
 }
 
-// The outcome for what Reap returned: the exit code for a normal exit, 128 + N
-// for death by signal N, kStillActive for a child still running.
-RunOutcome Outcome(pid_t Reaped, int Status) {
+// A PID 1 inherits every orphan of its namespace: each one that has ended is
+// reaped, so that none stays a zombie; only the child's status is kept.
+Ended ReapChild(pid_t Pid) {
+  if (getpid() == 1) {
+    for (Ended Any = Reap(-1, WNOHANG); Any.Pid > 0; Any = Reap(-1, WNOHANG)) {
+      if (Any.Pid == Pid) {
+        return Any;
+      }
+    }
+  }
+  return Reap(Pid, WNOHANG);
+}
+
+// The outcome for how the child ended: the exit code for a normal exit,
+// 128 + N for death by signal N, kStillActive for a child still running.
+RunOutcome Outcome(const Ended& Child) {
   RunOutcome Result;
   Result.Started = true;
-  if (Reaped < 0) {
+  if (Child.Pid < 0) {
     Result.Code = kStatusLauncherFailed;
-    Result.Failure = FailureFor(errno);
-  } else if (Reaped == 0) {
+    Result.Failure = FailureFor(Child.Error);
+  } else if (Child.Pid == 0) {
     Result.Code = kStillActive;
-  } else if (WIFSIGNALED(Status)) {
-    Result.KilledBy = WTERMSIG(Status);
+  } else if (WIFSIGNALED(Child.Status)) {
+    Result.KilledBy = WTERMSIG(Child.Status);
     Result.Code = 128 + static_cast<ReturnCode>(Result.KilledBy);
   } else {
-    Result.Code = static_cast<ReturnCode>(WEXITSTATUS(Status));
+    Result.Code = static_cast<ReturnCode>(WEXITSTATUS(Child.Status));
   }
   return Result;
 }
 
-// Waits for the child's end. Each held signal that a process sent to the
-// launcher (kill, sigqueue) goes on to the child; one the kernel sent, such as
-// a terminal's interrupt to its whole foreground group, has reached the child
-// already and is dropped.
+// True when a signal the launcher got has reached the child as well. A
+// process's signal (kill, sigqueue) was meant for the launcher alone. The
+// kernel sends a terminal's Ctrl-C and Ctrl-\ to the whole foreground group,
+// which holds the child unless it moved to a group of its own (setsid,
+// timeout); and a terminal's hang-up to the session leader alone.
+bool ReachedChildToo(const siginfo_t& Info, pid_t Pid) {
+  if (Info.si_code <= 0) { // SI_USER, SI_QUEUE, SI_TKILL
+    return false;
+  }
+  if (Info.si_signo == SIGHUP && getsid(0) == getpid()) {
+    return false;
+  }
+  return getpgid(Pid) == getpgrp();
+}
+
+// Waits for the child's end, passing on each held signal the child has not
+// got itself.
 RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held) {
-  int Status = 0;
   for (;;) {
     siginfo_t Info{};
     const int Signal = sigwaitinfo(&Held, &Info);
@@ -300,19 +407,62 @@ RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held) {
       continue;
     }
     if (Signal < 0) {
-      return Outcome(Reap(Pid, 0, Status), Status); // cannot relay: just wait
+      return Outcome(Reap(Pid, 0)); // cannot relay: just wait
     }
     if (Signal != SIGCHLD) {
-      if (Info.si_code <= 0) { // SI_USER, SI_QUEUE, SI_TKILL: sent by a process
+      if (!ReachedChildToo(Info, Pid)) {
         kill(Pid, Signal);
       }
       continue;
     }
-    const pid_t Reaped = Reap(Pid, WNOHANG, Status);
-    if (Reaped != 0) { // 0: the child only stopped, or someone else sent SIGCHLD
-      return Outcome(Reaped, Status);
+    const Ended Child = ReapChild(Pid);
+    if (Child.Pid != 0) { // 0: the child only stopped or went on, or an orphan ended
+      return Outcome(Child);
     }
   }
+}
+
+// A PID 1 is not ended by a signal left at its default action.
+void EndAsPidOne(int Signal) {
+  _exit(128 + Signal);
+}
+
+// Once the child has ended, the launcher has only its status line left to
+// write; if a reader leaves that stuck, SIGTERM, SIGINT and SIGHUP must still
+// end it, as they would end any program (unless the caller ignored them).
+void YieldToStopSignals(const CallerSettings& Caller) {
+  sigset_t Stop;
+  sigemptyset(&Stop);
+  for (const int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+    if (!IsIgnored(Caller, Signal) && ((Caller.BlockedSignals >> Signal) & 1U) == 0) {
+      sigaddset(&Stop, Signal);
+      if (getpid() == 1) {
+        SetDisposition(Signal, EndAsPidOne, nullptr);
+      }
+    }
+  }
+  sigprocmask(SIG_UNBLOCK, &Stop, nullptr);
+}
+
+// Starts the child; its pid, or 0 with `Start.Error` set.
+pid_t Spawn(ChildStart& Start) {
+  // The child's own stack: the launcher's is in use by the launcher, which
+  // stays suspended until the child has called execve or exited.
+  alignas(16) static char Stack[64 * 1024];
+  sigset_t All;
+  sigset_t Kept;
+  sigfillset(&All);
+  sigprocmask(SIG_BLOCK, &All, &Kept);
+  const pid_t Pid =
+      clone(StartChild, Stack + sizeof Stack, CLONE_VM | CLONE_VFORK | SIGCHLD, &Start);
+  if (Pid < 0) {
+    Start.Error = errno;
+  }
+  sigprocmask(SIG_SETMASK, &Kept, nullptr);
+  if (Pid > 0 && Start.Error != 0) {
+    Reap(Pid, 0); // the child ended without running the program
+  }
+  return Pid > 0 && Start.Error == 0 ? Pid : 0;
 }
 
 } // namespace
@@ -327,6 +477,13 @@ CallerSettings PrepareLauncher() {
   for (const int Signal : kRelayedSignals) {
     if (sigaction(Signal, nullptr, &Action) == 0 && Action.sa_handler == SIG_IGN) {
       Caller.IgnoredSignals |= std::uint64_t{1} << Signal;
+    }
+  }
+  sigset_t Blocked;
+  sigprocmask(SIG_BLOCK, nullptr, &Blocked);
+  for (int Signal = 1; Signal < 64; ++Signal) {
+    if (sigismember(&Blocked, Signal) == 1) {
+      Caller.BlockedSignals |= std::uint64_t{1} << Signal;
     }
   }
   return Caller;
@@ -355,51 +512,51 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (const int Error = FindProgram(Args.front(), Program); Error != 0) {
     return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
-  if (const int Error = MakeAbsolute(Program); Error != 0) {
-    return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
+  std::string Pwd = EncodeLossless(WorkingDirectory);
+  for (std::string* Path : {&Program, &Pwd}) {
+    if (const int Error = MakeAbsolute(*Path); Error != 0) {
+      return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
+    }
   }
-
+  const auto DirectoryFailure = [&WorkingDirectory](int Error) {
+    return FailureFor(Error, L"working directory '" + WorkingDirectory + L"': ");
+  };
   int DirFd = -1;
   if (const int Error = OpenWorkingDirectory(EncodeLossless(WorkingDirectory), DirFd); Error != 0) {
-    return StartFailed(kStatusLauncherFailed,
-                       FailureFor(Error, L"working directory '" + WorkingDirectory + L"': "));
+    return StartFailed(kStatusLauncherFailed, DirectoryFailure(Error));
   }
 
-  std::vector<char*> Argv;
-  Argv.reserve(Args.size() + 1);
-  for (auto& Arg : Args) {
-    Argv.push_back(Arg.data());
+  auto Argv = Pointers(Args);
+  std::vector<std::string> Env = ChildEnvironment(Pwd);
+  auto Envp = Pointers(Env);
+  ChildStart Start;
+  Start.Program = Program.c_str();
+  Start.Argv = Argv.data();
+  Start.Envp = Envp.data();
+  Start.DirFd = DirFd;
+  Start.Launcher = getpid();
+  Start.DiesWithLauncher = Wait;
+  sigemptyset(&Start.Defaults);
+  if (!IsIgnored(Caller, SIGPIPE)) {
+    sigaddset(&Start.Defaults, SIGPIPE); // ignored by the launcher, not by the caller
   }
-  Argv.push_back(nullptr);
 
   // A caller that leaves SIGCHLD ignored would have the child reaped behind
   // our back, and waitpid would never see its status.
   SetDisposition(SIGCHLD, SIG_DFL, nullptr);
-  sigset_t Defaults;
-  sigemptyset(&Defaults);
-  if (!IsIgnored(Caller, SIGPIPE)) {
-    sigaddset(&Defaults, SIGPIPE); // ignored by the launcher, not by the caller
-  }
   const sigset_t Held = HeldSignals(Caller);
   if (Wait) {
-    sigprocmask(SIG_BLOCK, &Held, nullptr); // until the launcher ends
+    sigprocmask(SIG_BLOCK, &Held, nullptr);
   }
-  pid_t Pid = 0;
-  int Error = 0;
-  {
-    SpawnSettings Settings;
-    Error = Settings.Prepare(DirFd, Defaults);
-    if (Error != 0) {
-      close(DirFd);
-      return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"start settings: "));
-    }
-    Error = posix_spawn(&Pid, Program.c_str(), Settings.Actions(), Settings.Attributes(),
-                        Argv.data(), environ);
-  }
+  const pid_t Pid = Spawn(Start);
   close(DirFd);
-  if (Error != 0) {
-    // The kernel reports a script's missing interpreter as if the script
-    // itself were missing; it was found, so say what is wrong with it.
+  if (Pid == 0) {
+    const int Error = Start.Error;
+    if (Start.DirectoryFailed) {
+      return StartFailed(kStatusLauncherFailed, DirectoryFailure(Error));
+    }
+    // The kernel reports a missing script interpreter or ELF loader as if the
+    // program itself were missing; it was found, so say what is wrong with it.
     const std::string Named = Interpreter(Program);
     if (!Named.empty() && StatusForExecError(Error) != kStatusLauncherFailed) {
       return StartFailed(kStatusCannotRun,
@@ -407,14 +564,21 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     }
     return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
-  int Status = 0;
-  return Wait ? WaitRelaying(Pid, Held) : Outcome(Reap(Pid, WNOHANG, Status), Status);
+  if (!Wait) {
+    return Outcome(Reap(Pid, WNOHANG));
+  }
+  RunOutcome Result = WaitRelaying(Pid, Held);
+  YieldToStopSignals(Caller);
+  return Result;
 }
 
-void FinishRun(const RunOutcome& Outcome, bool Waited) {
+void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller) {
+  const sigset_t CallerMask = SignalSet(Caller.BlockedSignals);
+  sigprocmask(SIG_SETMASK, &CallerMask, nullptr);
   const int Signal = Outcome.KilledBy;
-  if (!Waited || (Signal != SIGINT && Signal != SIGQUIT)) {
-    return;
+  if (!Waited || (Signal != SIGINT && Signal != SIGQUIT) || IsIgnored(Caller, Signal) ||
+      getpid() == 1) {
+    return; // a PID 1 cannot end itself by a signal: its status says 128 + N
   }
   // A shell tells an interrupted job from one that handled the interrupt by
   // how it ended: an exit of 130 would let its loop go on. No core file: the

@@ -85,6 +85,6 @@ CallerSettings PrepareLauncher() {
 }
 
 // The launcher's exit code already tells everything.
-void FinishRun(const RunOutcome& /*Outcome*/, bool /*Waited*/) {}
+void FinishRun(const RunOutcome& /*Outcome*/, bool /*Waited*/, const CallerSettings& /*Caller*/) {}
 
 } // namespace launch
