@@ -41,8 +41,26 @@ TEST_F(EndToEnd, StatusesAndReports) {
   std::filesystem::create_directory(Dir + "/locked");
   harness::WriteFile(Dir + "/locked/plain.txt", "not a program\n", true);
   std::filesystem::permissions(Dir + "/locked", std::filesystem::perms::none);
+  std::string Many; // 2 units a word: the child's argument vector holds a pointer more for each
+  for (std::size_t Units = Probe.size(); Units + 3 < 1023; Units += 2) {
+    Many += " a";
+  }
+  std::vector<std::string> Padding; // what leaves the launcher room for its own start only
   if (!IsWindows()) {
+    std::filesystem::permissions(Dir, std::filesystem::perms::owner_all |
+                                          std::filesystem::perms::others_exec);
     std::filesystem::create_symlink("loop", Dir + "/loop");
+    harness::WriteFile(Dir + "/crlf.sh", "#!/bin/sh\r\nexit 0\r\n", true);
+    std::string Elf = harness::ReadFile(Probe); // a loader that is not there
+    const std::size_t Loader = Elf.find("/ld-linux");
+    Elf.replace(Elf.rfind('/', Loader - 1), 4, "/xx/");
+    harness::WriteFile(Dir + "/no-loader", Elf, true);
+    // The launcher's start (its path twice, four arguments, the probe's record
+    // path) fits; the child's, with a pointer more for each word, does not.
+    const std::size_t Launcher = 2 * harness::LauncherPath().size() + Probe.size() + Many.size() +
+                                 Dir.size() + 10 + 6 * sizeof(char*) + RecordPath.size() + 11;
+    Padding =
+        harness::EnvironmentFiller(Launcher + sizeof(char*), Many.size() / 2 * sizeof(char*) / 2);
   }
   const std::string NearMiss =
       "', not exactly TRUE: not waiting for the child" + std::string(IsWindows() ? "\r\n" : "\n");
@@ -168,6 +186,36 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        "bad interpreter '/nonexistent/interp': No such file or directory (error 2)",
        nullptr},
+      {"script with CRLF line ends",
+       {"{dir}/crlf.sh", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start '{dir}/crlf.sh': bad interpreter '/bin/sh\\r': No such file or "
+       "directory (error 2)\n",
+       nullptr},
+      {"ELF loader missing",
+       {"{dir}/no-loader", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "bad interpreter '/xx/",
+       nullptr},
+      {"arguments and environment too large for the child",
+       {"{probe}", Many, "{dir}", "TRUE"},
+       Padding,
+       126,
+       false,
+       "Argument list too long (error 7)",
+       nullptr},
+      {"working directory that cannot be entered",
+       {"/bin/true", "", "{dir}/locked", "TRUE"},
+       {},
+       125,
+       false,
+       "Permission denied (error 13)",
+       nullptr,
+       true},
       {"directory as program",
        {"{dir}", "", "{dir}", "TRUE"},
        {},
@@ -228,6 +276,17 @@ TEST_F(EndToEnd, StatusesAndReports) {
     } else {
       EXPECT_NE(R.Err.find(Error), std::string::npos) << R.Err;
     }
+  }
+}
+
+TEST_F(EndToEnd, WithoutTheWaitAChildThatEndedIsNeverASuccess) {
+  // The child may end before the launcher looks: then its code, never 0;
+  // otherwise the still-active value, 259.
+  harness::Options Opts;
+  Opts.Env = {"PROBE_EXIT=3"};
+  for (int Run = 0; Run < (IsWindows() ? 10 : 200); ++Run) {
+    const harness::Result R = Launch({Probe, "", NativePath(Dir), ""}, Opts);
+    ASSERT_TRUE(R.Status == 3 || R.Status == ExitStatusFor(259)) << R.Status;
   }
 }
 
@@ -342,9 +401,22 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     std::string Exe;
     std::string CallerDir;
     std::vector<std::string> Env;
-    std::string Exec; // POSIX: the path the probe was started from; "" for any
+    std::string Exec;         // POSIX: the path the probe was started from; "" for any
+    std::string WorkDir = {}; // the test's directory when empty
   } Cases[] = {
       {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}, Probe},
+      {"on PATH after a directory without it", ProbeName, "", {"PATH=/none:" + ProbeDir}, Probe},
+      {"an empty PATH entry is the caller's directory",
+       ProbeName,
+       ProbeDir,
+       {"PATH=/none::/x"},
+       Probe},
+      {"a relative working directory is the caller's",
+       Probe,
+       ProbeDir,
+       {},
+       Probe,
+       Dir.substr(ProbeDir.size() + 1)},
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
       {"relative to the root directory",
        Probe.substr(IsWindows() ? 3 : 1),
@@ -358,13 +430,15 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     Opts.Env = Case.Env;
     Opts.Env.emplace_back("PROBE_EXIT=5");
     Opts.CallerDir = Case.CallerDir;
-    const std::vector<std::string> Args = {Case.Exe, "", NativePath(Dir), "TRUE"};
+    const std::string WorkDir = Case.WorkDir.empty() ? NativePath(Dir) : Case.WorkDir;
+    const std::vector<std::string> Args = {Case.Exe, "", WorkDir, "TRUE"};
     const harness::Result R = Launch(Args, Opts);
     EXPECT_EQ(R.Status, 5u) << R.Err;
     EXPECT_EQ(R.Out, Report(Args, true, "5"));
     EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
     if (!IsWindows() && !Case.Exec.empty()) {
       EXPECT_EQ(Record().Exec, Case.Exec);
+      EXPECT_EQ(Record().Pwd, Dir) << "PWD names where the child runs";
     }
   }
 }

@@ -16,8 +16,16 @@ struct Result {
 
 // Where the started program's stdout goes. FullNonBlocking: a pipe with
 // O_NONBLOCK set and no room left, drained only once the program has had time
-// to meet it full; Out then holds what arrived after the filling.
-enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking };
+// to meet it full; Out then holds what arrived after the filling. Stuck: a
+// pipe with StdoutRoom bytes free that nobody reads.
+enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck };
+
+// POSIX: what the terminal does once the probe is ready: nothing, a Ctrl-C, a
+// Ctrl-\ or a hang-up.
+enum class Terminal { None, CtrlC, CtrlQuit, HangUp };
+
+// The status of a run that outlived the harness's deadline and was killed.
+inline constexpr std::uint32_t kTimedOut = 2000;
 
 struct Options {
   std::vector<std::string> Env;     // NAME=value entries added to (or replacing) the caller's
@@ -26,12 +34,21 @@ struct Options {
   Stdout Output = Stdout::Captured; // POSIX: the others are a report that cannot be written
   std::vector<std::string> Prefix;  // POSIX: a command that runs the program, such as nohup
   bool Unprivileged = false;        // POSIX: as root, run a copy of the program as nobody
+  // POSIX: the program leads a new session whose controlling terminal, a
+  // pseudo-terminal, is its stdin; Key is pressed there once ReadyFile ends
+  // with a line "ready" (a probe's record).
+  Terminal Key = Terminal::None;
+  int Presses = 1;
+  std::string ReadyFile;
+  int SignalWhenReady = 0; // POSIX: sent to the program 200 ms after ReadyFile is ready
+  std::size_t StdoutRoom = 0;
 };
 
 // Runs `Program` with `Args` (UTF-8; on POSIX any bytes). On POSIX the started
 // program inherits one extra descriptor that it must not pass on, starts with
 // default signal dispositions and an empty mask (unless HostileSignals), and
-// leads a process group of its own, as a job started from a shell does.
+// leads a process group of its own, as a job started from a shell does. A run
+// that has not ended after 15 seconds is killed and reports kTimedOut.
 Result Run(const std::string& Program, const std::vector<std::string>& Args,
            const Options& Opts = {});
 
@@ -41,6 +58,12 @@ std::string LauncherPath();
 std::string ProbePath();
 std::string NewTempDir();
 std::string ReadFile(const std::string& Path);
+// POSIX: environment entries that bring a start which already uses `Used`
+// bytes of arguments and environment (beyond the caller's own environment) to
+// `Short` bytes below the room the kernel gives them. Windows: none.
+std::vector<std::string> EnvironmentFiller(std::size_t Used, std::size_t Short);
+// POSIX: true once process `Pid` has ended (gone, or a zombie), within 5 seconds.
+bool EndsSoon(int Pid);
 // Windows: the file version in a program's version resource, "1.2.3.0".
 std::string FileVersion(const std::string& Path);
 void WriteFile(const std::string& Path, const std::string& Text, bool Executable);

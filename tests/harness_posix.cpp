@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,7 +97,13 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
 
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+  const int Master = Opts.Key == Terminal::None ? -1 : posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (Master >= 0 && grantpt(Master) == 0 && unlockpt(Master) == 0) {
+    // A session leader's first terminal opened becomes its controlling one.
+    posix_spawn_file_actions_addopen(&Actions, 0, ptsname(Master), O_RDWR, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   int Pipe[2] = {-1, -1};
   std::size_t Filled = 0;
   switch (Opts.Output) {
@@ -116,9 +124,18 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   case Stdout::FullNonBlocking:
     pipe2(Pipe, O_CLOEXEC);
     fcntl(Pipe[1], F_SETFL, O_NONBLOCK);
+    fcntl(Pipe[1], F_SETPIPE_SZ, 4096); // a longer line goes out in parts
     Filled = Fill(Pipe[1]);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
+  case Stdout::Stuck: {
+    pipe2(Pipe, O_CLOEXEC);
+    const int Size = fcntl(Pipe[1], F_SETPIPE_SZ, 4096);
+    const std::string Fill(static_cast<std::size_t>(Size) - Opts.StdoutRoom, '#');
+    write(Pipe[1], Fill.data(), Fill.size());
+    posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
+    break;
+  }
   }
   posix_spawn_file_actions_addopen(&Actions, 2, (Dir + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
   if (!Opts.CallerDir.empty()) {
@@ -141,7 +158,8 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     sigemptyset(&Mask);
   }
   posix_spawnattr_setsigmask(&Attributes, &Mask);
-  const short Flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  const short Flags = (Master >= 0 ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP) |
+                      POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   posix_spawnattr_setflags(&Attributes, Flags);
   const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
   pid_t Pid = 0;
@@ -164,17 +182,78 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     Piped = ReadAll(Pipe[0]).substr(Filled);
     close(Pipe[0]);
   }
+  if (!Opts.ReadyFile.empty()) {
+    const auto Ready = [&Opts] {
+      const std::string Text = ReadFile(Opts.ReadyFile);
+      return Text.size() >= 6 && Text.compare(Text.size() - 6, 6, "ready\n") == 0;
+    };
+    for (int Try = 0; Try < 1000 && !Ready(); ++Try) {
+      usleep(10 * 1000);
+    }
+    const char Keys[] = {0, '\x03', '\x1c'};
+    if (Opts.Key == Terminal::HangUp) {
+      close(Master);
+    }
+    for (int Press = 0; Press < Opts.Presses && Opts.Key != Terminal::HangUp; ++Press) {
+      write(Master, &Keys[static_cast<int>(Opts.Key)], 1);
+      usleep(100 * 1000); // each press on its own, not merged with the next
+    }
+    if (Opts.SignalWhenReady != 0) {
+      usleep(200 * 1000);
+      kill(Pid, Opts.SignalWhenReady);
+    }
+  }
   int Status = 0;
-  waitpid(Pid, &Status, 0);
+  pid_t Ended = 0;
+  for (int Try = 0; Try < 1500 && (Ended = waitpid(Pid, &Status, WNOHANG)) == 0; ++Try) {
+    usleep(10 * 1000);
+  }
+  if (Ended == 0) {
+    kill(-Pid, SIGKILL);
+    waitpid(Pid, &Status, 0);
+  }
+  if (Master >= 0 && Opts.Key != Terminal::HangUp) {
+    close(Master);
+  }
+  if (Pipe[0] >= 0 && Opts.Output == Stdout::Stuck) {
+    close(Pipe[0]);
+  }
   if (!CopyDir.empty()) {
     std::filesystem::remove_all(CopyDir);
   }
   Result R;
   R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
                                : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status));
+  R.Status = Ended == 0 ? kTimedOut : R.Status;
   R.Out = Opts.Output == Stdout::FullNonBlocking ? Piped : ReadFile(Dir + "/out");
   R.Err = ReadFile(Dir + "/err");
   return R;
+}
+
+std::vector<std::string> EnvironmentFiller(std::size_t Used, std::size_t Short) {
+  rlimit Stack{};
+  getrlimit(RLIMIT_STACK, &Stack);
+  std::size_t Room = std::clamp<std::size_t>(Stack.rlim_cur / 4, 128 << 10, 6 << 20) - Short - Used;
+  for (char** Entry = environ; *Entry != nullptr; ++Entry) {
+    Room -= std::strlen(*Entry) + 1 + sizeof(char*);
+  }
+  std::vector<std::string> Entries;
+  for (std::size_t Size = 0; Room > 16; Room -= Size + 1 + sizeof(char*)) {
+    Size = std::min<std::size_t>(Room - 1 - sizeof(char*), 100000);
+    Entries.push_back("PAD" + std::to_string(Entries.size()) + "=" + std::string(Size - 8, 'x'));
+  }
+  return Entries;
+}
+
+bool EndsSoon(int Pid) {
+  for (int Try = 0; Try < 500; ++Try) {
+    const std::string Stat = ReadFile("/proc/" + std::to_string(Pid) + "/stat");
+    if (Stat.empty() || Stat.find(") Z ") != std::string::npos) {
+      return true;
+    }
+    usleep(10 * 1000);
+  }
+  return false;
 }
 
 bool IsWindows() {

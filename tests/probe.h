@@ -1,8 +1,10 @@
 // The helper child of the end-to-end tests. It is told what to do through its
 // environment, so that its arguments stay exactly what the launcher passed:
+//   PROBE_CATCH=n      count each signal n it gets, and exit with the count (POSIX)
 //   PROBE_OUT=<file>   write a record of what it received there
 //   PROBE_SAY=text     write text and a newline to stdout
 //   PROBE_PARENT_SIGNAL=n  then send signal n to its parent alone (POSIX)
+//   PROBE_STOP_MS=n    then stop, and go on n ms later, as after Ctrl-Z and fg (POSIX)
 //   PROBE_SLEEP_MS=n   then sleep
 //   PROBE_SIGNAL=n     then die by signal n (POSIX)
 //   PROBE_GROUP_SIGNAL=n  or send signal n to its whole process group, as a
@@ -15,6 +17,8 @@
 //   fd <n>      each open descriptor (POSIX)
 //   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
 //               ignored (POSIX)
+//   pwd <hex>   the PWD variable, "(unset)" when there is none (POSIX)
+//   pid <n>     its process id, then a last line "ready" (POSIX)
 #pragma once
 
 #include <cstdint>
@@ -29,6 +33,8 @@ struct Record {
   std::string Exec;
   std::vector<int> Fds;
   std::vector<int> Ignored;
+  std::string Pwd;
+  int Pid = 0;
 };
 
 std::string Hex(const std::string& Bytes);

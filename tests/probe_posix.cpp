@@ -1,6 +1,8 @@
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -29,10 +31,29 @@ std::vector<int> OpenDescriptors() {
   return Fds;
 }
 
+// The state letter in a /proc/<pid>/stat file ('T' when stopped).
+char ReadState(const std::string& Path) {
+  std::ifstream In(Path);
+  std::string Line;
+  std::getline(In, Line);
+  const std::size_t At = Line.rfind(')');
+  return At != std::string::npos && At + 2 < Line.size() ? Line[At + 2] : '?';
+}
+
+volatile sig_atomic_t Caught = 0;
+
+void Count(int /*Signal*/) {
+  Caught = Caught + 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   const std::vector<int> Fds = OpenDescriptors();
+  const long Catch = EnvNumber("PROBE_CATCH", 0);
+  if (Catch > 0) {
+    std::signal(static_cast<int>(Catch), Count);
+  }
   if (const char* Out = std::getenv("PROBE_OUT")) {
     std::ofstream Record(Out, std::ios::binary);
     for (int I = 0; I < argc; ++I) {
@@ -54,6 +75,9 @@ int main(int argc, char** argv) {
         Record << "ignored " << Signal << '\n';
       }
     }
+    const char* Pwd = std::getenv("PWD");
+    Record << "pwd " << probe::Hex(Pwd != nullptr ? Pwd : "(unset)") << '\n';
+    Record << "pid " << getpid() << "\nready\n";
   }
   if (const char* Say = std::getenv("PROBE_SAY")) {
     std::printf("%s\n", Say);
@@ -62,8 +86,26 @@ int main(int argc, char** argv) {
   if (const long Signal = EnvNumber("PROBE_PARENT_SIGNAL", 0); Signal > 0) {
     kill(getppid(), static_cast<int>(Signal));
   }
-  if (const long Ms = EnvNumber("PROBE_SLEEP_MS", 0); Ms > 0) {
-    usleep(static_cast<useconds_t>(Ms) * 1000);
+  if (const long Ms = EnvNumber("PROBE_STOP_MS", 0); Ms > 0) {
+    if (fork() == 0) { // once the probe has stopped, wait, then go on as `fg` does
+      const std::string Stat = "/proc/" + std::to_string(getppid()) + "/stat";
+      for (int Try = 0; Try < 500 && ReadState(Stat) != 'T'; ++Try) {
+        usleep(10 * 1000);
+      }
+      usleep(static_cast<useconds_t>(Ms) * 1000);
+      kill(getppid(), SIGCONT);
+      _exit(0);
+    }
+    raise(SIGSTOP);
+  }
+  const long SleepMs = EnvNumber("PROBE_SLEEP_MS", 0);
+  timespec Left{SleepMs / 1000, SleepMs % 1000 * 1000000};
+  if (Catch > 0) { // awake, so that each signal is counted before the next can merge with it
+    const auto Until = std::chrono::steady_clock::now() + std::chrono::milliseconds(SleepMs);
+    while (std::chrono::steady_clock::now() < Until) {
+    }
+  }
+  while (Catch == 0 && nanosleep(&Left, &Left) != 0) { // the whole time, a signal or not
   }
   if (const long Signal = EnvNumber("PROBE_GROUP_SIGNAL", 0); Signal > 0) {
     const rlimit NoCore{0, 0};
@@ -74,5 +116,5 @@ int main(int argc, char** argv) {
     std::signal(static_cast<int>(Signal), SIG_DFL);
     raise(static_cast<int>(Signal));
   }
-  return static_cast<int>(EnvNumber("PROBE_EXIT", 0));
+  return static_cast<int>(Catch > 0 ? Caught : EnvNumber("PROBE_EXIT", 0));
 }

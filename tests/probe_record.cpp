@@ -43,6 +43,10 @@ Record ParseRecord(const std::string& Text) {
       Result.Exec = Unhex(Value);
     } else if (Kind == "fd") {
       Result.Fds.push_back(std::stoi(Value));
+    } else if (Kind == "pwd") {
+      Result.Pwd = Unhex(Value);
+    } else if (Kind == "pid") {
+      Result.Pid = std::stoi(Value);
     } else if (Kind == "ignored") {
       Result.Ignored.push_back(std::stoi(Value));
     }

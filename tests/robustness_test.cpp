@@ -1,6 +1,7 @@
 // The launcher under pressure: interrupts while it waits, a report that cannot
 // be written, and hostile arguments. Each ends with its documented status and
 // the status line; none may crash the launcher.
+#include <csignal>
 #include <cstdio>
 
 #include "end_to_end.h"
@@ -18,31 +19,70 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   // SIGQUIT ends the launcher by the same signal once its status is out, so
   // that a calling shell stops its loop.
   const int KilledBy = 1000; // + N: how the harness reports death by signal N
+  using harness::Terminal;
+  const std::vector<std::string> IgnoringIntAndPipe = {"/bin/sh", "-c",
+                                                       "trap '' INT PIPE; exec \"$@\"", "sh"};
+  const std::string Setsid = "/usr/bin/setsid"; // the probe in a session of its own
+  const std::string Own = "-w " + Probe;
+  const std::vector<std::string> AsPid1 = {"/usr/bin/unshare", "-Urfp", "--mount-proc"};
+  harness::WriteFile(Dir + "/orphans.sh",
+                     "#!/bin/sh\n(sh -c 'exit 0' &); (sh -c 'exit 0' &); sleep 0.3\n"
+                     "exit $(grep -l ') Z ' /proc/[0-9]*/stat | wc -l)\n",
+                     true);
   const struct {
     std::vector<std::string> Env;
     std::vector<std::string> Prefix;
     std::uint32_t Code; // on the status line
     std::uint32_t Status;
+    Terminal Key = Terminal::None;
+    int Presses = 1;
+    std::vector<int> Ignored = {}; // in the child
+    std::string Exe = {};          // the probe when empty
+    std::string CmdLine = {};
   } Cases[] = {
       {{"PROBE_GROUP_SIGNAL=2"}, {}, 130, KilledBy + 2},
       {{"PROBE_GROUP_SIGNAL=3"}, {}, 131, KilledBy + 3},
       {{"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"}, {}, 143, 143},
       {{"PROBE_PARENT_SIGNAL=1", "PROBE_SLEEP_MS=20000"}, {}, 129, 129},
       {{"PROBE_PARENT_SIGNAL=10", "PROBE_SLEEP_MS=20000"}, {}, 138, 138},
+      {{"PROBE_PARENT_SIGNAL=12", "PROBE_SLEEP_MS=20000"}, {}, 140, 140},
       {{"PROBE_PARENT_SIGNAL=2", "PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2},
       // Left ignored by the caller: ignored by the launcher and the child alike.
-      {{"PROBE_GROUP_SIGNAL=1"}, {"/usr/bin/nohup"}, 9, 9},
+      {{"PROBE_GROUP_SIGNAL=1"}, {"/usr/bin/nohup"}, 9, 9, Terminal::None, 1, {SIGHUP}},
+      {{"PROBE_SIGNAL=2"}, IgnoringIntAndPipe, 130, 130, Terminal::None, 1, {SIGINT, SIGPIPE}},
+      {{"PROBE_STOP_MS=100"}, {}, 9, 9}, // stopped and continued, as by Ctrl-Z and fg
+      // The terminal's own keys: once to a child in the launcher's group, relayed
+      // to one in a session of its own; a hang-up reaches the session leader alone.
+      {{"PROBE_CATCH=2", "PROBE_SLEEP_MS=1000"}, {}, 3, 3, Terminal::CtrlC, 3},
+      {{"PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2, Terminal::CtrlC, 1, {}, Setsid, Own},
+      {{"PROBE_SLEEP_MS=20000"}, {}, 131, KilledBy + 3, Terminal::CtrlQuit, 1, {}, Setsid, Own},
+      {{"PROBE_SLEEP_MS=20000"}, {}, 129, 129, Terminal::HangUp},
+      // As PID 1 of a namespace, the launcher reaps the orphans that end.
+      {{}, AsPid1, 0, 0, Terminal::None, 1, {}, Dir + "/orphans.sh"},
+      // Killed outright: no status line, and the child goes with it.
+      {{"PROBE_PARENT_SIGNAL=9", "PROBE_SLEEP_MS=20000"}, {}, 0, KilledBy + 9},
   };
   for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.Env.front());
+    SCOPED_TRACE(Case.Env.empty() ? Case.Exe : Case.Env.front());
+    std::remove(RecordPath.c_str());
     harness::Options Opts;
     Opts.Env = Case.Env;
     Opts.Env.emplace_back("PROBE_EXIT=9");
     Opts.Prefix = Case.Prefix;
-    const std::vector<std::string> Args = {Probe, "", Dir, "TRUE"};
+    Opts.Key = Case.Key;
+    Opts.Presses = Case.Presses;
+    Opts.ReadyFile = Case.Key == Terminal::None ? "" : RecordPath;
+    const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine, Dir,
+                                           "TRUE"};
     const harness::Result R = Launch(Args, Opts);
     EXPECT_EQ(R.Status, Case.Status);
-    EXPECT_EQ(R.Out, Report(Args, true, std::to_string(Case.Code)));
+    const std::string Expected = Report(Args, true, std::to_string(Case.Code));
+    EXPECT_EQ(R.Out,
+              Case.Status == KilledBy + 9 ? Expected.substr(0, Expected.find("Code")) : Expected);
+    if (Record().Pid != 0) {
+      EXPECT_EQ(Record().Ignored, Case.Ignored);
+      EXPECT_TRUE(harness::EndsSoon(Record().Pid)) << "the child outlived the launcher";
+    }
   }
 }
 
@@ -66,12 +106,20 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
     EXPECT_EQ(Version.Status, 125u);
     EXPECT_EQ(Version.Err.rfind("launch: cannot write the version: ", 0), 0u) << Version.Err;
   }
-  // A caller's non-blocking pipe, full at first: every line arrives.
+  // A caller's non-blocking pipe, full at first: every line arrives, a long one too.
   harness::Options Opts;
   Opts.Output = harness::Stdout::FullNonBlocking;
   const std::vector<std::string> Args = {Probe, "x", Dir, "TRUE"};
   EXPECT_EQ(Launch(Args, Opts).Out, Report(Args, true, "0"));
   EXPECT_EQ(Launch({"--help"}, Opts).Out, Launch({"--help"}).Out);
+  const std::vector<std::string> Long = {std::string(5000, 'x'), "", Dir, "TRUE"};
+  EXPECT_EQ(Launch(Long, Opts).Out, Report(Long, false, "125"));
+  // A status line stuck behind a pipe that nobody reads: SIGTERM still ends it.
+  Opts.Output = harness::Stdout::Stuck;
+  Opts.StdoutRoom = Report(Args, true, "0").find("Code retour");
+  Opts.ReadyFile = RecordPath;
+  Opts.SignalWhenReady = SIGTERM;
+  EXPECT_EQ(Launch(Args, Opts).Status, 1000u + SIGTERM);
 }
 
 struct HostileCase {
