@@ -274,7 +274,7 @@ std::string ProbePath() {
 
 std::string NewTempDir() {
   std::string Template = LAUNCH_TEST_TMP "/case-XXXXXX";
-  mkdir(LAUNCH_TEST_TMP, 0700);
+  mkdir(LAUNCH_TEST_TMP, 0711); // searchable, so that permission cases meet the case folder's modes
   if (mkdtemp(Template.data()) == nullptr) {
     throw std::runtime_error("mkdtemp failed");
   }
