@@ -40,17 +40,20 @@ CallerSettings PrepareLauncher();
 //
 // While it waits, the launcher outlives an interrupt meant for the child and
 // reports how the child ended:
-//   POSIX    SIGINT and SIGQUIT from the terminal (sent by the kernel to the
-//            whole foreground group) already reach the child and are dropped;
-//            SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, and SIGINT or SIGQUIT sent to
-//            the launcher alone, are relayed to the child. These signals stay
-//            held (blocked) after RunChild returns, until the launcher ends,
-//            so that none of them can end it before its status line is out.
+//   POSIX    a signal the child has got itself (a terminal's Ctrl-C or Ctrl-\ to
+//            the foreground group the child is in) is dropped; SIGINT,
+//            SIGQUIT, SIGTERM, SIGHUP, SIGUSR1 and SIGUSR2 are otherwise
+//            relayed (sent by a process, a terminal key for a child in another
+//            group, a hang-up to the launcher as session leader). The child
+//            gets SIGKILL if the launcher dies, and as PID 1 the launcher reaps
+//            every orphan. After the child's end only SIGTERM, SIGINT and
+//            SIGHUP may end the launcher, until FinishRun.
 //   Windows  a console control handler swallows Ctrl-C and Ctrl-Break until the
 //            launcher ends; the console sends them to the child as well.
 //
 // The child starts with an empty signal mask, SIGCHLD at its default, SIGPIPE
-// as the caller had it, and every other disposition as the caller left it.
+// as the caller had it, every other disposition as the caller left it, and
+// (POSIX) PWD set to the absolute path of its working directory.
 //
 // Windows: CreateProcessW reads the program from the line by its own rules.
 // POSIX: the line is split as a Windows C runtime splits its command line
@@ -60,10 +63,12 @@ CallerSettings PrepareLauncher();
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait, const CallerSettings& Caller);
 
-// Called last, once the status line is written. POSIX: a child that died of
-// SIGINT or SIGQUIT while waited for ends the launcher by the same signal
-// (without a core file), so that a calling shell sees an interrupted job and
-// stops its loop; otherwise it returns. Windows: returns.
+// Called last, once the status line is written. POSIX: gives the caller's
+// signal mask back; then a child that died of SIGINT or SIGQUIT while waited
+// for ends the launcher by the same signal (without a core file), so that a
+// calling shell sees an interrupted job and stops its loop, unless the caller
+// ignored that signal or the launcher is PID 1; otherwise it returns.
+// Windows: returns.
 void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller);
 
 } // namespace launch
