@@ -47,10 +47,9 @@ std::wstring Visible(std::wstring_view Text) {
       Out += L"\\t";
     } else if (C < 0x20 || (C >= 0x7F && C <= 0x9F)) {
       constexpr wchar_t Digits[] = L"0123456789abcdef";
-      const auto Unit = static_cast<unsigned>(C);
       Out += L"\\x";
-      Out.push_back(Digits[Unit >> 4]);
-      Out.push_back(Digits[Unit & 15]);
+      Out.push_back(Digits[(C >> 4) & 15]);
+      Out.push_back(Digits[C & 15]);
     } else {
       Out.push_back(C);
     }

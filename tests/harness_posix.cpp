@@ -158,8 +158,8 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     sigemptyset(&Mask);
   }
   posix_spawnattr_setsigmask(&Attributes, &Mask);
-  const short Flags = (Master >= 0 ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP) |
-                      POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+  const auto Flags = static_cast<short>((Master >= 0 ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP) |
+                                        POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setflags(&Attributes, Flags);
   const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
   pid_t Pid = 0;

@@ -50,5 +50,20 @@ TEST(StatusLine, ShowsTheCodeAsSigned32Bit) {
   }
 }
 
+TEST(FailureReason, SpellsOutControlCharacters) {
+  const struct {
+    const wchar_t* Text;
+    const wchar_t* Shown;
+  } Cases[] = {
+      {L"/bin/sh\r", L"/bin/sh\\r"},
+      {L"a\nb\tc", L"a\\nb\\tc"},
+      {L"\x1b[2J\x7f\x9b\x01", L"\\x1b[2J\\x7f\\x9b\\x01"},
+      {L"caf\xe9 \x20ac", L"caf\xe9 \x20ac"},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(Visible(Case.Text), Case.Shown);
+  }
+}
+
 } // namespace
 } // namespace launch
