@@ -82,16 +82,18 @@ std::vector<std::string> AsNobody(const std::string& Program, std::string& CopyD
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
   const std::string Dir = NewTempDir();
+  // Each setting wraps what it is given, so that all of them hold together:
+  // the prefix runs bash, which runs setpriv, which runs the program.
   std::vector<std::string> Argv{Program};
   std::string CopyDir;
   if (Opts.Unprivileged && geteuid() == 0) {
     Argv = AsNobody(Program, CopyDir);
   }
-  Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   if (Opts.HostileSignals) {
     // bash (unlike dash) leaves SIGCHLD ignored for the program it turns into.
-    Argv = {"/bin/bash", "-c", "trap '' CHLD; exec \"$0\" \"$@\"", Program};
+    Argv.insert(Argv.begin(), {"/bin/bash", "-c", "trap '' CHLD; exec \"$0\" \"$@\""});
   }
+  Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   Argv.insert(Argv.end(), Args.begin(), Args.end());
   std::vector<std::string> Env = MergedEnvironment(Opts.Env);
 
