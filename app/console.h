@@ -20,8 +20,4 @@ std::optional<RunFailure> WriteOutputLine(std::wstring_view Line);
 // Diagnostics, on standard error.
 std::optional<RunFailure> WriteErrorLine(std::wstring_view Line);
 
-// The system's own words for an error number (errno on POSIX, GetLastError()
-// on Windows), on one line and without a final full stop.
-std::wstring SystemReason(std::uint32_t Error);
-
 } // namespace launch

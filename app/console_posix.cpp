@@ -1,13 +1,13 @@
 // POSIX: each line goes out as the very bytes its text was decoded from, so a
 // value echoed from an argument is byte for byte the argument received.
 #include <cerrno>
-#include <cstring>
 #include <poll.h>
 #include <string>
 #include <unistd.h>
 
 #include "console.h"
 #include "lossless_text.h"
+#include "system_error.h"
 
 namespace launch {
 
@@ -46,9 +46,7 @@ std::optional<RunFailure> WriteLine(int Fd, std::wstring_view Line) {
     if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilWritable(Fd)) {
       continue;
     }
-    const int Error = errno;
-    return RunFailure{SystemReason(static_cast<std::uint32_t>(Error)),
-                      static_cast<std::uint32_t>(Error), std::nullopt};
+    return FailureFor(static_cast<std::uint32_t>(errno));
   }
   return std::nullopt;
 }
@@ -61,10 +59,6 @@ std::optional<RunFailure> WriteOutputLine(std::wstring_view Line) {
 
 std::optional<RunFailure> WriteErrorLine(std::wstring_view Line) {
   return WriteLine(STDERR_FILENO, Line);
-}
-
-std::wstring SystemReason(std::uint32_t Error) {
-  return DecodeLossless(std::strerror(static_cast<int>(Error)));
 }
 
 } // namespace launch

@@ -6,19 +6,13 @@
 #include <array>
 
 #include "command_line.h"
-#include "console.h"
 #include "run_child.h"
+#include "system_error.h"
 #include "windows_errors.h"
 
 namespace launch {
 
 namespace {
-
-// The system's message goes as it is: a "%1" in it ("%1 is not a valid Win32
-// application") is filled in with `Exe` as given, by the report.
-RunFailure FailureFor(DWORD Error, const std::wstring& Context = {}) {
-  return RunFailure{Context + SystemReason(Error), Error, std::nullopt};
-}
 
 // While the launcher waits, Ctrl-C and Ctrl-Break at the console are the
 // child's to act on; the launcher outlives them to report how the child ended.

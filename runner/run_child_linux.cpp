@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "command_line.h"
-#include "console.h"
 #include "lossless_text.h"
 #include "run_child.h"
+#include "system_error.h"
 
 namespace launch {
 
@@ -35,18 +35,13 @@ bool IsIgnored(const CallerSettings& Caller, int Signal) {
   return ((Caller.IgnoredSignals >> Signal) & 1U) != 0;
 }
 
-RunFailure FailureFor(int Error, const std::wstring& Context = {}) {
-  const auto Code = static_cast<std::uint32_t>(Error);
-  return RunFailure{Context + SystemReason(Code), Code, std::nullopt};
-}
-
 // What a look at the file `Path` tells before it is run.
-struct Candidate {
+struct Examination {
   bool Exists = false; // something is there
   int Error = 0;       // why it cannot be run; 0 when it can
 };
 
-Candidate Examine(const std::string& Path) {
+Examination Examine(const std::string& Path) {
   struct stat Info {};
   if (stat(Path.c_str(), &Info) != 0) {
     return {false, errno};
@@ -75,27 +70,27 @@ int FindProgram(const std::string& Name, std::string& Found) {
     Found = Name;
     return Examine(Name).Error;
   }
-  const char* Path = std::getenv("PATH");
-  const std::string Dirs = Path != nullptr ? Path : kDefaultSearchPath;
+  const char* SearchPath = std::getenv("PATH");
+  const std::string Dirs = SearchPath != nullptr ? SearchPath : kDefaultSearchPath;
   int Error = ENOENT;
   std::size_t Start = 0;
   for (;;) {
     const std::size_t End = Dirs.find(':', Start);
-    std::string Candidate = Dirs.substr(Start, End - Start);
-    if (!Candidate.empty()) {
-      Candidate += '/';
+    std::string Path = Dirs.substr(Start, End - Start);
+    if (!Path.empty()) {
+      Path += '/';
     }
-    Candidate += Name;
-    const auto [Exists, CandidateError] = Examine(Candidate);
-    if (CandidateError == 0) {
-      Found = Candidate;
+    Path += Name;
+    const auto [Exists, PathError] = Examine(Path);
+    if (PathError == 0) {
+      Found = Path;
       return 0;
     }
     // Found but it cannot be run: remember why, and keep looking.
-    const bool CannotRun = Exists || CandidateError == ELOOP;
-    const bool TooLong = CandidateError == ENAMETOOLONG && Error == ENOENT;
+    const bool CannotRun = Exists || PathError == ELOOP;
+    const bool TooLong = PathError == ENAMETOOLONG && Error == ENOENT;
     if (CannotRun || TooLong) {
-      Error = CandidateError;
+      Error = PathError;
     }
     if (End == std::string::npos) {
       return Error;
