@@ -2,22 +2,28 @@
 # build time from `launch --help` and `--version` (help2man) and a few extra
 # sections, so the contract is written down once; bash completion; the
 # license, changelog and a lintian override for the .deb.
-find_program(HELP2MAN help2man REQUIRED)
+find_program(HELP2MAN help2man)
 find_program(GZIP gzip REQUIRED)
 
 set(man_page ${PROJECT_BINARY_DIR}/launch.1)
-add_custom_command(OUTPUT ${man_page}.gz
-  COMMAND ${HELP2MAN} --no-info --section=1 --source=launch
-          "--name=${PROJECT_DESCRIPTION}"
-          --include=${PROJECT_SOURCE_DIR}/packaging/launch.h2m
-          --output=${man_page} $<TARGET_FILE:launch>
-  COMMAND ${GZIP} -9nf ${man_page}
-  DEPENDS launch ${PROJECT_SOURCE_DIR}/packaging/launch.h2m
-  COMMENT "Writing the man page from launch --help")
+if(HELP2MAN)
+  add_custom_command(OUTPUT ${man_page}.gz
+    COMMAND ${HELP2MAN} --no-info --section=1 --source=launch
+            "--name=${PROJECT_DESCRIPTION}"
+            --include=${PROJECT_SOURCE_DIR}/packaging/launch.h2m
+            --output=${man_page} $<TARGET_FILE:launch>
+    COMMAND ${GZIP} -9nf ${man_page}
+    DEPENDS launch ${PROJECT_SOURCE_DIR}/packaging/launch.h2m
+    COMMENT "Writing the man page from launch --help")
+  install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(man_output ${man_page}.gz)
+else()
+  message(NOTICE "help2man not found: the build and its packages have no man page")
+endif()
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
   COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
-add_custom_target(linux_docs ALL DEPENDS ${man_page}.gz ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_target(linux_docs ALL DEPENDS ${man_output} ${PROJECT_BINARY_DIR}/changelog.gz)
 
 # The license in Debian's machine-readable form, from LICENSE itself.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
@@ -31,7 +37,6 @@ file(WRITE ${PROJECT_BINARY_DIR}/copyright
   "Upstream-Name: launch\n\nFiles: *\nCopyright: 2026 launch maintainers\nLicense: Expat\n"
   " ${terms}\n")
 
-install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/launch.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME launch)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
