@@ -226,16 +226,18 @@ sigset_t SignalSet(std::uint64_t Bits) {
   return Set;
 }
 
-// The environment the child gets: the launcher's, with PWD naming the
-// directory the child really starts in (a Makefile's $(PWD) reads it).
-std::vector<std::string> ChildEnvironment(const std::string& Pwd) {
-  std::vector<std::string> Env;
+// The environment the child gets: the launcher's entries as they are, and
+// `PwdEntry` ("PWD=<dir>") naming the directory the child really starts in
+// (a Makefile's $(PWD) reads it) in place of the launcher's own.
+std::vector<char*> ChildEnvironment(std::string& PwdEntry) {
+  std::vector<char*> Env;
   for (char** Entry = environ; *Entry != nullptr; ++Entry) {
     if (std::strncmp(*Entry, "PWD=", 4) != 0) {
-      Env.emplace_back(*Entry);
+      Env.push_back(*Entry);
     }
   }
-  Env.push_back("PWD=" + Pwd);
+  Env.push_back(PwdEntry.data());
+  Env.push_back(nullptr);
   return Env;
 }
 
@@ -522,8 +524,8 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   }
 
   auto Argv = Pointers(Args);
-  std::vector<std::string> Env = ChildEnvironment(Pwd);
-  auto Envp = Pointers(Env);
+  std::string PwdEntry = "PWD=" + Pwd;
+  auto Envp = ChildEnvironment(PwdEntry);
   ChildStart Start;
   Start.Program = Program.c_str();
   Start.Argv = Argv.data();
