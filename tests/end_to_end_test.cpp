@@ -245,6 +245,8 @@ TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
     EXPECT_EQ(Out,
               Expected.substr(0, StatusAt) + "child was here" + Eol() + Expected.substr(StatusAt))
         << Detached;
+    // Windows: with a console of its own (CREATE_NO_WINDOW, not DETACHED_PROCESS).
+    EXPECT_EQ(Record().Console, IsWindows()) << Detached;
   }
 }
 

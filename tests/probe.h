@@ -17,6 +17,7 @@
 //   exec <hex>  the path it was started from, as given to execve (POSIX)
 //   fd <n>      each open descriptor (POSIX); on Windows, the handle named by
 //               PROBE_HARNESS_HANDLE, when it reached the probe
+//   console     Windows: the probe is attached to a console
 //   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
 //               ignored (POSIX)
 #pragma once
@@ -33,6 +34,7 @@ struct Record {
   std::string Exec;
   std::vector<int> Fds;
   std::vector<int> Ignored;
+  bool Console = false;
 };
 
 std::string Hex(const std::string& Bytes);

@@ -55,6 +55,10 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     wchar_t Cwd[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, Cwd);
     Record << "cwd " << probe::Hex(ToUtf8(Cwd)) << '\n';
+    DWORD Ids[1] = {};
+    if (GetConsoleProcessList(Ids, 1) != 0) {
+      Record << "console\n";
+    }
     const auto Extra = static_cast<std::uintptr_t>(EnvNumber(L"PROBE_HARNESS_HANDLE"));
     if (Extra != 0 && HoldsHarnessHandle(reinterpret_cast<HANDLE>(Extra))) {
       Record << "fd " << Extra << '\n';
