@@ -32,7 +32,8 @@ BOOL WINAPI SwallowInterrupt(DWORD Event) {
 
 // The launcher's three standard handles, handed to the child explicitly:
 // Windows copies them by itself only for a child that shares the launcher's
-// console, and not even then for a 32-bit program on 64-bit Windows 7.
+// console (and, as reported, not even then for a 32-bit program on 64-bit
+// Windows 7); a launcher without a console would leave the child none.
 struct StandardHandles {
   HANDLE Input = GetStdHandle(STD_INPUT_HANDLE);
   HANDLE Output = GetStdHandle(STD_OUTPUT_HANDLE);
