@@ -80,17 +80,6 @@ bool WaitUntil(ULONGLONG Ms, const std::function<bool()>& Done) {
   return true;
 }
 
-// Collects the pipe's bytes until no writer is left; false if one still is
-// after `Ms`.
-bool DrainToEnd(HANDLE Pipe, std::string& Bytes, ULONGLONG Ms) {
-  return WaitUntil(Ms, [&] {
-    Bytes += Drain(Pipe);
-    DWORD Available = 0;
-    return !PeekNamedPipe(Pipe, nullptr, 0, nullptr, &Available, nullptr) &&
-           GetLastError() == ERROR_BROKEN_PIPE;
-  });
-}
-
 // The test program itself is on the console a Ctrl-C goes to.
 BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
@@ -142,7 +131,11 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     WaitUntil(20000, [&] { return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; });
     TerminateProcess(Process.hProcess, 0xDEAD);
     WaitForSingleObject(Process.hProcess, 20000);
-    R.StdoutClosed = DrainToEnd(OutRead, R.Out, 1000);
+    R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left
+      R.Out += Drain(OutRead);
+      return !PeekNamedPipe(OutRead, nullptr, 0, nullptr, nullptr, nullptr) &&
+             GetLastError() == ERROR_BROKEN_PIPE;
+    });
   }
   if (WaitForSingleObject(Process.hProcess, 120000) != WAIT_OBJECT_0) {
     TerminateProcess(Process.hProcess, 0xDEAD);
