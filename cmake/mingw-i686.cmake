@@ -1,10 +1,17 @@
-# Cross build for 32-bit Windows with mingw-w64 (posix-threads variant, which
-# GoogleTest needs); the test programs run under Wine.
+# Cross build for 32-bit Windows with mingw-w64. The shipped launch.exe uses
+# the win32 thread model: the posix model's static thread library would bring
+# SuspendThread, GetThreadContext and OpenProcess into its import table, which
+# it never calls. GoogleTest needs std::mutex, which only the posix model has
+# (GCC 12), so the test programs are built in a second tree with
+# mingw-i686-posix.cmake; they run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+if(NOT LAUNCH_MINGW_THREADS)
+  set(LAUNCH_MINGW_THREADS win32)
+endif()
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-${LAUNCH_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-${LAUNCH_MINGW_THREADS})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

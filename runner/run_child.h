@@ -56,6 +56,10 @@ CallerSettings PrepareLauncher();
 // (POSIX) PWD set to the absolute path of its working directory.
 //
 // Windows: CreateProcessW reads the program from the line by its own rules.
+// A launcher without a console starts the child with CREATE_NO_WINDOW. While
+// waiting, the child and all it starts are in a job that ends them if the
+// launcher dies; after a normal end the job lets them live. If no job can be
+// made or joined, the child runs without one.
 // POSIX: the line is split as a Windows C runtime splits its command line
 // (SplitCommandLine); a program name without a slash is searched on PATH, one
 // with a slash is taken relative to the caller's current directory. A child

@@ -291,24 +291,51 @@ TEST_F(EndToEnd, WithoutTheWaitAChildThatEndedIsNeverASuccess) {
 }
 
 TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
-  // The child shares stdout: its line must land between the echo and the status.
-  harness::Options Opts;
-  Opts.Env = {"PROBE_SAY=child was here", "PROBE_SLEEP_MS=200"};
-  const std::vector<std::string> Args = {Probe, "", NativePath(Dir), "TRUE"};
-  const std::string Out = Launch(Args, Opts).Out;
-  const std::string Expected = Report(Args, true, "0");
-  const std::size_t StatusAt = Expected.find("Code retour");
-  EXPECT_EQ(Out, Expected.substr(0, StatusAt) + "child was here" + (IsWindows() ? "\r\n" : "\n") +
-                     Expected.substr(StatusAt));
+  // The child shares stdout: its line must land between the echo and the
+  // status, also for a caller without a console (Windows: DETACHED_PROCESS).
+  for (const bool Detached : {false, true}) {
+    harness::Options Opts;
+    Opts.Env = {"PROBE_SAY=child was here", "PROBE_SLEEP_MS=200"};
+    Opts.Detached = Detached;
+    const std::vector<std::string> Args = {Probe, "", NativePath(Dir), "TRUE"};
+    const std::string Out = Launch(Args, Opts).Out;
+    const std::string Expected = Report(Args, true, "0");
+    const std::size_t StatusAt = Expected.find("Code retour");
+    EXPECT_EQ(Out,
+              Expected.substr(0, StatusAt) + "child was here" + Eol() + Expected.substr(StatusAt))
+        << Detached;
+    // Windows: with a console of its own (CREATE_NO_WINDOW, not DETACHED_PROCESS).
+    EXPECT_EQ(Record().Console, IsWindows()) << Detached;
+  }
 }
 
 TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
-  const std::vector<std::vector<std::string>> Counts = {
-      {},         {Probe},        {"--help", "x"},  {"-h"},
-      {"--HELP"}, {"--version "}, {Probe, "", Dir}, {Probe, "", Dir, "TRUE", "extra"}};
-  for (const auto& Args : Counts) {
-    const harness::Result R = Launch(Args);
-    EXPECT_EQ(R.Status, 125u) << Args.size();
+  // Windows reads the launcher's own line by the Universal CRT's rules: in the
+  // program name a backslash is literal and the quote after it opens quoting,
+  // which swallows the rest (msvcrt.dll would find four arguments here).
+  const std::string Swallowing = "\"" + harness::LauncherPath() + "\"\\\"";
+  const struct {
+    std::vector<std::string> Args;
+    std::string Argv0;
+  } Counts[] = {
+      {{}, ""},
+      {{Probe}, ""},
+      {{"--help", "x"}, ""},
+      {{"-h"}, ""},
+      {{"--HELP"}, ""},
+      {{"--version "}, ""},
+      {{Probe, "", Dir}, ""},
+      {{Probe, "", Dir, "TRUE", "extra"}, ""},
+      {{Probe, "", Dir, "TRUE"}, Swallowing},
+  };
+  for (const auto& Case : Counts) {
+    if (!Case.Argv0.empty() && !IsWindows()) {
+      continue;
+    }
+    harness::Options Opts;
+    Opts.Argv0 = Case.Argv0;
+    const harness::Result R = Launch(Case.Args, Opts);
+    EXPECT_EQ(R.Status, 125u) << Case.Args.size();
     EXPECT_EQ(R.Out, "");
     EXPECT_EQ(R.Err.rfind("Usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
     EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
@@ -361,10 +388,9 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
     Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
     EXPECT_EQ(Got.Args, Expected);
     EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
-    if (!IsWindows()) {
-      EXPECT_EQ(Got.Fds, (std::vector<int>{0, 1, 2}));
-      EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
-    }
+    // Windows: the harness's handle would be recorded if it had leaked.
+    EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
   }
 }
 
@@ -396,6 +422,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
   const std::string ProbeDir = Probe.substr(0, Probe.find_last_of("/\\"));
   const std::string ProbeName = Probe.substr(ProbeDir.size() + 1);
   const std::string Sep = IsWindows() ? "\\" : "/";
+  const std::string List = IsWindows() ? ";" : ":"; // between PATH entries
   const struct {
     const char* Name;
     std::string Exe;
@@ -405,11 +432,15 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     std::string WorkDir = {}; // the test's directory when empty
   } Cases[] = {
       {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}, Probe},
-      {"on PATH after a directory without it", ProbeName, "", {"PATH=/none:" + ProbeDir}, Probe},
+      {"on PATH after a directory without it",
+       ProbeName,
+       "",
+       {"PATH=" + Sep + "none" + List + ProbeDir},
+       Probe},
       {"an empty PATH entry is the caller's directory",
        ProbeName,
        ProbeDir,
-       {"PATH=/none::/x"},
+       {"PATH=" + Sep + "none" + List + List + Sep + "x"},
        Probe},
       {"a relative working directory is the caller's",
        Probe,

@@ -12,6 +12,9 @@ struct Result {
   std::uint32_t Status = 0; // all the bits the platform keeps
   std::string Out;          // stdout, as bytes
   std::string Err;          // stderr, as bytes
+  // Windows, with EndOnceExists: every writer of stdout was gone within a
+  // second of the program's end.
+  bool StdoutClosed = false;
 };
 
 // Where the started program's stdout goes. FullNonBlocking: a pipe with
@@ -42,13 +45,17 @@ struct Options {
   std::string ReadyFile;
   int SignalWhenReady = 0; // POSIX: sent to the program 200 ms after ReadyFile is ready
   std::size_t StdoutRoom = 0;
+  bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
+  std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
+  std::string Argv0;         // Windows: the line's program name, when not the program
 };
 
-// Runs `Program` with `Args` (UTF-8; on POSIX any bytes). On POSIX the started
-// program inherits one extra descriptor that it must not pass on, starts with
-// default signal dispositions and an empty mask (unless HostileSignals), and
-// leads a process group of its own, as a job started from a shell does. A run
-// that has not ended after 15 seconds is killed and reports kTimedOut.
+// Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program
+// inherits one extra descriptor or handle that it must not pass on (on Windows
+// its value is in PROBE_HARNESS_HANDLE). On POSIX it starts with default signal
+// dispositions and an empty mask (unless HostileSignals), and leads a process
+// group of its own, as a job started from a shell does. A run that has not
+// ended after 15 seconds is killed and reports kTimedOut.
 Result Run(const std::string& Program, const std::vector<std::string>& Args,
            const Options& Opts = {});
 

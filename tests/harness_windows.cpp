@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 
@@ -68,15 +70,37 @@ std::string Drain(HANDLE Pipe) {
   return Bytes;
 }
 
+// Every wait below ends by this deadline.
+bool WaitUntil(ULONGLONG Ms, const std::function<bool()>& Done) {
+  for (const ULONGLONG End = GetTickCount64() + Ms; !Done(); Sleep(20)) {
+    if (GetTickCount64() > End) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The test program itself is on the console a Ctrl-C goes to.
+BOOL WINAPI OutliveInterrupt(DWORD Event) {
+  return Event == CTRL_C_EVENT ? TRUE : FALSE;
+}
+
 } // namespace
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
   const std::string Dir = NewTempDir();
-  std::wstring CommandLine = testing_support::QuoteArgument(Wide(NativePath(Program)));
+  const std::wstring ProgramPath = Wide(NativePath(Program));
+  std::wstring CommandLine =
+      Opts.Argv0.empty() ? testing_support::QuoteArgument(ProgramPath) : Wide(Opts.Argv0);
   for (const auto& Arg : Args) {
     CommandLine += L" " + testing_support::QuoteArgument(Wide(Arg));
   }
-  std::wstring Environment = EnvironmentBlock(Opts.Env);
+  SetConsoleCtrlHandler(OutliveInterrupt, TRUE);
+  // A handle the program gets but must not pass on.
+  const HANDLE Extra = Inheritable(Wide(Dir + "\\harness-only"), GENERIC_WRITE, CREATE_ALWAYS);
+  std::vector<std::string> Env = Opts.Env;
+  Env.push_back("PROBE_HARNESS_HANDLE=" + std::to_string(reinterpret_cast<std::uintptr_t>(Extra)));
+  std::wstring Environment = EnvironmentBlock(Env);
 
   STARTUPINFOW Startup{};
   Startup.cb = sizeof(Startup);
@@ -91,13 +115,27 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   PROCESS_INFORMATION Process{};
   const std::wstring CallerDir = Wide(NativePath(Opts.CallerDir));
   const BOOL Started = CreateProcessW(
-      nullptr, CommandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-      Environment.data(), CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
+      Opts.Argv0.empty() ? nullptr : ProgramPath.c_str(), CommandLine.data(), nullptr, nullptr,
+      TRUE, CREATE_UNICODE_ENVIRONMENT | (Opts.Detached ? DETACHED_PROCESS : 0), Environment.data(),
+      CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
   CloseHandle(Startup.hStdInput);
   CloseHandle(Startup.hStdOutput);
   CloseHandle(Startup.hStdError);
+  CloseHandle(Extra);
   if (!Started) {
     throw std::runtime_error("cannot start " + Program);
+  }
+  Result R;
+  if (!Opts.EndOnceExists.empty()) {
+    const std::wstring Path = Wide(NativePath(Opts.EndOnceExists));
+    WaitUntil(20000, [&] { return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    TerminateProcess(Process.hProcess, 0xDEAD);
+    WaitForSingleObject(Process.hProcess, 20000);
+    R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left
+      R.Out += Drain(OutRead);
+      return !PeekNamedPipe(OutRead, nullptr, 0, nullptr, nullptr, nullptr) &&
+             GetLastError() == ERROR_BROKEN_PIPE;
+    });
   }
   if (WaitForSingleObject(Process.hProcess, 120000) != WAIT_OBJECT_0) {
     TerminateProcess(Process.hProcess, 0xDEAD);
@@ -106,7 +144,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   GetExitCodeProcess(Process.hProcess, &Code);
   CloseHandle(Process.hProcess);
   CloseHandle(Process.hThread);
-  Result R{Code, Drain(OutRead), ReadFile(Dir + "\\err")};
+  R.Status = Code;
+  R.Out += Drain(OutRead);
+  R.Err = ReadFile(Dir + "\\err");
   CloseHandle(OutRead);
   return R;
 }

@@ -5,16 +5,21 @@
 //   PROBE_SAY=text     write text and a newline to stdout
 //   PROBE_PARENT_SIGNAL=n  then send signal n to its parent alone (POSIX)
 //   PROBE_STOP_MS=n    then stop, and go on n ms later, as after Ctrl-Z and fg (POSIX)
+//   PROBE_GROUP_SIGNAL=2  Windows: send Ctrl-C to its whole console, and die
+//                      of it as Windows does (0xC000013A)
 //   PROBE_SLEEP_MS=n   then sleep
+//   PROBE_TOUCH=<file> then create that file (Windows)
 //   PROBE_SIGNAL=n     then die by signal n (POSIX)
-//   PROBE_GROUP_SIGNAL=n  or send signal n to its whole process group, as a
-//                      Ctrl-C at the terminal does, and die of it (POSIX)
+//   PROBE_GROUP_SIGNAL=n  POSIX: or send signal n to its whole process group,
+//                      as a Ctrl-C at the terminal does, and die of it
 //   PROBE_EXIT=n       then exit with code n (all 32 bits on Windows)
 // The record has one line per item, values hex-encoded (UTF-8 bytes):
 //   arg <hex>   each argument, argv[0] first
 //   cwd <hex>   the current directory
 //   exec <hex>  the path it was started from, as given to execve (POSIX)
-//   fd <n>      each open descriptor (POSIX)
+//   fd <n>      each open descriptor (POSIX); on Windows, the handle named by
+//               PROBE_HARNESS_HANDLE, when it reached the probe
+//   console     Windows: the probe is attached to a console
 //   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
 //               ignored (POSIX)
 //   pwd <hex>   the PWD variable, "(unset)" when there is none (POSIX)
@@ -35,6 +40,7 @@ struct Record {
   std::vector<int> Ignored;
   std::string Pwd;
   int Pid = 0;
+  bool Console = false;
 };
 
 std::string Hex(const std::string& Bytes);

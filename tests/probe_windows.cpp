@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
 #include <string>
 
@@ -29,6 +31,19 @@ unsigned long EnvNumber(const wchar_t* Name) {
   return Value != nullptr ? std::wcstoul(Value, nullptr, 10) : 0;
 }
 
+// True when the probe holds the handle its caller's caller meant to keep to
+// itself: the same value, naming the same file.
+bool HoldsHarnessHandle(HANDLE Handle) {
+  wchar_t Path[MAX_PATH * 4] = {};
+  const DWORD Length = GetFinalPathNameByHandleW(Handle, Path, MAX_PATH * 4, 0);
+  return Length > 0 && Length < MAX_PATH * 4 && std::wcsstr(Path, L"harness-only") != nullptr;
+}
+
+// What Windows' default handler does with a Ctrl-C (Wine's exits 0 instead).
+BOOL WINAPI DieOfInterrupt(DWORD /*Event*/) {
+  ExitProcess(0xC000013A); // STATUS_CONTROL_C_EXIT
+}
+
 } // namespace
 
 extern "C" int wmain(int argc, wchar_t** argv) {
@@ -40,13 +55,31 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     wchar_t Cwd[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, Cwd);
     Record << "cwd " << probe::Hex(ToUtf8(Cwd)) << '\n';
+    DWORD Ids[1] = {};
+    if (GetConsoleProcessList(Ids, 1) != 0) {
+      Record << "console\n";
+    }
+    const auto Extra = static_cast<std::uintptr_t>(EnvNumber(L"PROBE_HARNESS_HANDLE"));
+    if (Extra != 0 && HoldsHarnessHandle(reinterpret_cast<HANDLE>(Extra))) {
+      Record << "fd " << Extra << '\n';
+    }
   }
   if (const char* Say = std::getenv("PROBE_SAY")) {
     std::printf("%s\n", Say);
     std::fflush(stdout);
   }
+  if (EnvNumber(L"PROBE_GROUP_SIGNAL") == 2) {
+    SetConsoleCtrlHandler(DieOfInterrupt, TRUE);
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+      std::fprintf(stderr, "probe: GenerateConsoleCtrlEvent: error %lu\n", GetLastError());
+    }
+    Sleep(20000); // the handler ends the probe long before
+  }
   if (const unsigned long Ms = EnvNumber(L"PROBE_SLEEP_MS"); Ms > 0) {
     Sleep(Ms);
+  }
+  if (const wchar_t* Touch = _wgetenv(L"PROBE_TOUCH")) {
+    std::ofstream(Touch).put('\n');
   }
   ExitProcess(static_cast<UINT>(EnvNumber(L"PROBE_EXIT")));
 }

@@ -1,8 +1,11 @@
 // The launcher under pressure: interrupts while it waits, a report that cannot
 // be written, and hostile arguments. Each ends with its documented status and
 // the status line; none may crash the launcher.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include "end_to_end.h"
 
@@ -10,9 +13,8 @@ namespace e2e {
 namespace {
 
 TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
-  if (IsWindows()) {
-    GTEST_SKIP() << "no console to press Ctrl-C in under Wine";
-  }
+  // Windows: run on a console (under Wine, inside a pseudo-terminal), where a
+  // Ctrl-C reaches every process attached to it.
   // A group signal reaches the launcher and the probe at once, as a Ctrl-C at
   // the terminal does; a parent signal reaches the launcher alone, as from
   // kill or a supervisor, and must be passed on. A child that dies of SIGINT or
@@ -40,8 +42,9 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
     std::vector<int> Ignored = {}; // in the child
     std::string Exe = {};          // the probe when empty
     std::string CmdLine = {};
+    std::uint32_t WindowsCode = 0; // code and status on Windows; 0: POSIX only
   } Cases[] = {
-      {{"PROBE_GROUP_SIGNAL=2"}, {}, 130, KilledBy + 2},
+      {{"PROBE_GROUP_SIGNAL=2"}, {}, 130, KilledBy + 2, Terminal::None, 1, {}, "", "", 0xC000013A},
       {{"PROBE_GROUP_SIGNAL=3"}, {}, 131, KilledBy + 3},
       {{"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"}, {}, 143, 143},
       {{"PROBE_PARENT_SIGNAL=1", "PROBE_SLEEP_MS=20000"}, {}, 129, 129},
@@ -65,6 +68,9 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Env.empty() ? Case.Exe : Case.Env.front());
+    if (IsWindows() && Case.WindowsCode == 0) {
+      continue;
+    }
     std::remove(RecordPath.c_str());
     harness::Options Opts;
     Opts.Env = Case.Env;
@@ -76,14 +82,53 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
     const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine, Dir,
                                            "TRUE"};
     const harness::Result R = Launch(Args, Opts);
-    EXPECT_EQ(R.Status, Case.Status);
-    const std::string Expected = Report(Args, true, std::to_string(Case.Code));
+    const std::uint32_t Code = IsWindows() ? Case.WindowsCode : Case.Code;
+    EXPECT_EQ(R.Status, IsWindows() ? Case.WindowsCode : Case.Status) << R.Err;
+    const std::string Expected = Report(Args, true, SignedText(Code));
     EXPECT_EQ(R.Out,
               Case.Status == KilledBy + 9 ? Expected.substr(0, Expected.find("Code")) : Expected);
     if (Record().Pid != 0) {
       EXPECT_EQ(Record().Ignored, Case.Ignored);
       EXPECT_TRUE(harness::EndsSoon(Record().Pid)) << "the child outlived the launcher";
     }
+  }
+}
+
+TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
+  if (!IsWindows()) {
+    GTEST_SKIP() << "Windows job objects; the Linux rows are in the signals table";
+  }
+  // Killed while waiting (TerminateProcess, as a CI timeout does): the child
+  // and its own children go too, and the caller's pipe closes. A normal end,
+  // or no wait at all, leaves what the child started running.
+  const std::string Touched = Dir + "\\touched";
+  const std::string Quoted = "\"" + Probe + "\"";
+  const struct {
+    const char* Name;
+    std::vector<std::string> Args;
+    bool Killed;
+  } Cases[] = {
+      {"child", {Probe, "", Dir, "TRUE"}, true},
+      {"grandchild", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true},
+      {"start /b", {"cmd.exe", "/c start \"\" /b " + Quoted, Dir, "TRUE"}, false},
+      {"no wait", {Probe, "", Dir, ""}, false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    std::filesystem::remove(Touched);
+    std::filesystem::remove(RecordPath);
+    harness::Options Opts;
+    Opts.Env = {"PROBE_SLEEP_MS=" + std::string(Case.Killed ? "20000" : "1000"),
+                "PROBE_TOUCH=" + Touched};
+    Opts.EndOnceExists = Case.Killed ? RecordPath : "";
+    const harness::Result R = Launch(Case.Args, Opts);
+    EXPECT_EQ(R.StdoutClosed, Case.Killed);
+    bool Lived = Case.Killed;                             // the pipe above tells for those
+    for (int Tries = 0; Tries < 100 && !Lived; ++Tries) { // 10 s at most
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      Lived = std::filesystem::exists(Touched);
+    }
+    EXPECT_TRUE(Lived);
   }
 }
 

@@ -1,0 +1,47 @@
+# Windows: the test programs need GoogleTest, hence the posix thread model; the
+# shipped launch.exe is built here with the win32 model. A second tree
+# (posix-threads/) builds the test programs against this tree's launch.exe,
+# and they run here, under Wine.
+include(ExternalProject)
+set(test_tree ${PROJECT_BINARY_DIR}/posix-threads)
+ExternalProject_Add(posix_threads_tests
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${test_tree}
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686-posix.cmake
+             -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+             -DLAUNCH_TESTED_EXE=$<TARGET_FILE:launch>
+  BUILD_COMMAND ${CMAKE_COMMAND} --build ${test_tree} --target launch_tests
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  DEPENDS launch)
+set(launch_tests ${test_tree}/tests/launch_tests.exe)
+
+# Under Wine: one persistent, warmed-up wineserver for the whole run. Started
+# from inside a test, Wine's background services would inherit that test's
+# output pipe and CTest would wait for them for ever; so every Wine start here
+# sends its output away, and the server is stopped at the end.
+add_test(NAME wine_start
+  COMMAND sh -c "wineserver -p >/dev/null 2>&1; wine cmd /c exit >/dev/null 2>&1 </dev/null")
+add_test(NAME wine_stop COMMAND sh -c "wineserver -k >/dev/null 2>&1; true")
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+add_test(NAME unit COMMAND wine ${launch_tests} --gtest_filter=-EndToEnd.*)
+add_test(NAME end_to_end
+  COMMAND wine ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct)
+# Console control events need a console: under Wine, a pseudo-terminal.
+add_test(NAME console_ctrl_c COMMAND script -qec
+  "wine ${launch_tests} --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
+  /dev/null)
+set_tests_properties(unit end_to_end console_ctrl_c PROPERTIES
+  FIXTURES_REQUIRED "wine;case_folders" TIMEOUT 300)
+remove_case_folders_after(${test_tree}/tests/tmp)
+# On a console the report is wide text, not UTF-8 bytes: non-ASCII echoes must
+# arrive intact.
+add_test(NAME console_report
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/console_report.sh $<TARGET_FILE:launch>)
+set_tests_properties(console_report PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 60
+  PASS_REGULAR_EXPRESSION "Exe : é € 中文.*IsWaiting : é € 中文.*Code retour : 127")
+# The shipped image: no thread-library imports, SEH-free, ASLR and DEP, and
+# the console subsystem version of Windows 7.
+add_test(NAME launch_image
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/pe_image.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:launch>)
