@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "probe.h"
 
 namespace harness {
 
@@ -284,8 +285,7 @@ std::string NewTempDir() {
 }
 
 std::string ReadFile(const std::string& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  return probe::ReadFile(Path);
 }
 
 std::string FileVersion(const std::string& /*Path*/) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "harness.h"
+#include "probe.h"
 #include "quote_argument.h"
 
 namespace harness {
@@ -189,8 +190,7 @@ std::string NewTempDir() {
 }
 
 std::string ReadFile(const std::string& Path) {
-  std::ifstream In(NativePath(Path), std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+  return probe::ReadFile(NativePath(Path));
 }
 
 std::string FileVersion(const std::string& Path) {

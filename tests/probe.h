@@ -46,4 +46,8 @@ struct Record {
 std::string Hex(const std::string& Bytes);
 Record ParseRecord(const std::string& Text);
 
+// Shared by the probes and the harness.
+std::string ReadFile(const std::string& Path);  // as bytes; "" when it cannot be read
+unsigned long long EnvNumber(const char* Name); // 0 when unset
+
 } // namespace probe

@@ -15,11 +15,6 @@
 
 namespace {
 
-long EnvNumber(const char* Name, long Default) {
-  const char* Value = std::getenv(Name);
-  return Value != nullptr ? std::strtol(Value, nullptr, 10) : Default;
-}
-
 // Descriptors open at start, read before the probe opens anything itself.
 std::vector<int> OpenDescriptors() {
   std::vector<int> Fds;
@@ -33,9 +28,7 @@ std::vector<int> OpenDescriptors() {
 
 // The state letter in a /proc/<pid>/stat file ('T' when stopped).
 char ReadState(const std::string& Path) {
-  std::ifstream In(Path);
-  std::string Line;
-  std::getline(In, Line);
+  const std::string Line = probe::ReadFile(Path);
   const std::size_t At = Line.rfind(')');
   return At != std::string::npos && At + 2 < Line.size() ? Line[At + 2] : '?';
 }
@@ -50,7 +43,7 @@ void Count(int /*Signal*/) {
 
 int main(int argc, char** argv) {
   const std::vector<int> Fds = OpenDescriptors();
-  const long Catch = EnvNumber("PROBE_CATCH", 0);
+  const auto Catch = probe::EnvNumber("PROBE_CATCH");
   if (Catch > 0) {
     std::signal(static_cast<int>(Catch), Count);
   }
@@ -83,10 +76,10 @@ int main(int argc, char** argv) {
     std::printf("%s\n", Say);
     std::fflush(stdout);
   }
-  if (const long Signal = EnvNumber("PROBE_PARENT_SIGNAL", 0); Signal > 0) {
+  if (const auto Signal = probe::EnvNumber("PROBE_PARENT_SIGNAL"); Signal > 0) {
     kill(getppid(), static_cast<int>(Signal));
   }
-  if (const long Ms = EnvNumber("PROBE_STOP_MS", 0); Ms > 0) {
+  if (const auto Ms = probe::EnvNumber("PROBE_STOP_MS"); Ms > 0) {
     if (fork() == 0) { // once the probe has stopped, wait, then go on as `fg` does
       const std::string Stat = "/proc/" + std::to_string(getppid()) + "/stat";
       for (int Try = 0; Try < 500 && ReadState(Stat) != 'T'; ++Try) {
@@ -98,23 +91,24 @@ int main(int argc, char** argv) {
     }
     raise(SIGSTOP);
   }
-  const long SleepMs = EnvNumber("PROBE_SLEEP_MS", 0);
-  timespec Left{SleepMs / 1000, SleepMs % 1000 * 1000000};
+  const auto SleepMs = probe::EnvNumber("PROBE_SLEEP_MS");
+  timespec Left{static_cast<time_t>(SleepMs / 1000), static_cast<long>(SleepMs % 1000) * 1000000};
   if (Catch > 0) { // awake, so that each signal is counted before the next can merge with it
-    const auto Until = std::chrono::steady_clock::now() + std::chrono::milliseconds(SleepMs);
+    const auto Until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long>(SleepMs));
     while (std::chrono::steady_clock::now() < Until) {
     }
   }
   while (Catch == 0 && nanosleep(&Left, &Left) != 0) { // the whole time, a signal or not
   }
-  if (const long Signal = EnvNumber("PROBE_GROUP_SIGNAL", 0); Signal > 0) {
+  if (const auto Signal = probe::EnvNumber("PROBE_GROUP_SIGNAL"); Signal > 0) {
     const rlimit NoCore{0, 0};
     setrlimit(RLIMIT_CORE, &NoCore); // SIGQUIT would leave a core file behind
     kill(0, static_cast<int>(Signal));
   }
-  if (const long Signal = EnvNumber("PROBE_SIGNAL", 0); Signal > 0) {
+  if (const auto Signal = probe::EnvNumber("PROBE_SIGNAL"); Signal > 0) {
     std::signal(static_cast<int>(Signal), SIG_DFL);
     raise(static_cast<int>(Signal));
   }
-  return static_cast<int>(Catch > 0 ? Caught : EnvNumber("PROBE_EXIT", 0));
+  return Catch > 0 ? Caught : static_cast<int>(probe::EnvNumber("PROBE_EXIT"));
 }

@@ -1,5 +1,8 @@
 #include "probe.h"
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace probe {
@@ -54,6 +57,16 @@ Record ParseRecord(const std::string& Text) {
     }
   }
   return Result;
+}
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+unsigned long long EnvNumber(const char* Name) {
+  const char* Value = std::getenv(Name);
+  return Value != nullptr ? std::strtoull(Value, nullptr, 10) : 0;
 }
 
 } // namespace probe

@@ -26,11 +26,6 @@ std::string ToUtf8(const std::wstring& Text) {
   return Bytes;
 }
 
-unsigned long EnvNumber(const wchar_t* Name) {
-  const wchar_t* Value = _wgetenv(Name);
-  return Value != nullptr ? std::wcstoul(Value, nullptr, 10) : 0;
-}
-
 // True when the probe holds the handle its caller's caller meant to keep to
 // itself: the same value, naming the same file.
 bool HoldsHarnessHandle(HANDLE Handle) {
@@ -59,7 +54,7 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     if (GetConsoleProcessList(Ids, 1) != 0) {
       Record << "console\n";
     }
-    const auto Extra = static_cast<std::uintptr_t>(EnvNumber(L"PROBE_HARNESS_HANDLE"));
+    const auto Extra = static_cast<std::uintptr_t>(probe::EnvNumber("PROBE_HARNESS_HANDLE"));
     if (Extra != 0 && HoldsHarnessHandle(reinterpret_cast<HANDLE>(Extra))) {
       Record << "fd " << Extra << '\n';
     }
@@ -68,18 +63,18 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     std::printf("%s\n", Say);
     std::fflush(stdout);
   }
-  if (EnvNumber(L"PROBE_GROUP_SIGNAL") == 2) {
+  if (probe::EnvNumber("PROBE_GROUP_SIGNAL") == 2) {
     SetConsoleCtrlHandler(DieOfInterrupt, TRUE);
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
       std::fprintf(stderr, "probe: GenerateConsoleCtrlEvent: error %lu\n", GetLastError());
     }
     Sleep(20000); // the handler ends the probe long before
   }
-  if (const unsigned long Ms = EnvNumber(L"PROBE_SLEEP_MS"); Ms > 0) {
+  if (const auto Ms = probe::EnvNumber("PROBE_SLEEP_MS"); Ms > 0) {
     Sleep(Ms);
   }
   if (const wchar_t* Touch = _wgetenv(L"PROBE_TOUCH")) {
     std::ofstream(Touch).put('\n');
   }
-  ExitProcess(static_cast<UINT>(EnvNumber(L"PROBE_EXIT")));
+  ExitProcess(static_cast<UINT>(probe::EnvNumber("PROBE_EXIT")));
 }
