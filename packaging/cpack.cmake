@@ -52,16 +52,21 @@ if(WIN32)
     # wixl takes its sources relative to the .wxs: everything is staged beside it.
     set(stage ${PROJECT_BINARY_DIR}/msi)
     set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-win32.msi)
-    configure_file(packaging/launch.wxs.in ${stage}/launch.wxs @ONLY)
     add_custom_command(OUTPUT ${msi_file}
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
       COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
               ${CMAKE_STRIP} -o ${stage}/launch.exe $<TARGET_FILE:launch>
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${stage}/README.md
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/LICENSE ${stage}/LICENSE.txt
-      COMMAND ${WIXL} --arch x86 -o ${msi_file} launch.wxs
-      COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/add-path.sh ${msi_file} Main INSTALLDIR
-      WORKING_DIRECTORY ${stage}
-      DEPENDS launch ${stage}/launch.wxs ${PROJECT_SOURCE_DIR}/packaging/add-path.sh
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt ${stage}
+      COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DVERSION=${PROJECT_VERSION}
+              "-DDESCRIPTION=${PROJECT_DESCRIPTION}" -DEPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
+              -DWXS=${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
+              -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
+      DEPENDS launch ${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
+              ${PROJECT_SOURCE_DIR}/packaging/msi.cmake ${PROJECT_SOURCE_DIR}/packaging/add-path.sh
+              ${PROJECT_SOURCE_DIR}/packaging/sums.cmake ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt
               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
       COMMENT "Building the MSI installer")
     add_custom_target(msi DEPENDS ${msi_file})
