@@ -109,7 +109,8 @@ file(WRITE ${tables}/CustomAction.idt
   "UseRememberedDir\t51\tINSTALLDIR\t[LAUNCHREMEMBEREDDIR]\t\n")
 export_table(InstallExecuteSequence)
 file(APPEND ${tables}/InstallExecuteSequence.idt
-  "AppSearch\t\t50\nUseRememberedDir\tLAUNCHREMEMBEREDDIR AND NOT INSTALLDIR\t51\n")
+  "AppSearch\t\t50\nUseRememberedDir\tLAUNCHREMEMBEREDDIR AND NOT INSTALLDIR\t51\n"
+  "RemoveRegistryValues\t\t2600\nWriteRegistryValues\t\t5000\n")
 foreach(table Registry RegLocator AppSearch CustomAction InstallExecuteSequence)
   import_table(${table})
 endforeach()
