@@ -3,8 +3,25 @@
 # file system lists the files in; they are written again here: entries sorted,
 # owned by root (0/0), directories 0755, files 0644 or 0755, every time the
 # build's SOURCE_DATE_EPOCH, no time in the gzip header, no extra fields in the
-# .zip. Then SHA256SUMS in the build folder is brought up to date.
+# .zip; the .deb's outer members get mode 0644. Then SHA256SUMS in the build folder is brought up to date.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  if(package MATCHES "\\.deb$")
+    # cpack's ar members take the builder's umask: each header's mode field
+    # (8 bytes at 40 in each 60-byte header) becomes 100644.
+    file(SIZE "${package}" size)
+    set(at 8) # past "!<arch>\n"
+    while(at LESS size)
+      file(READ "${package}" header OFFSET ${at} LIMIT 60)
+      string(SUBSTRING "${header}" 48 10 length)
+      string(STRIP "${length}" length)
+      math(EXPR mode_at "${at} + 40")
+      execute_process(COMMAND printf "100644  "
+                      COMMAND dd "of=${package}" bs=1 seek=${mode_at} conv=notrunc status=none
+                      COMMAND_ERROR_IS_FATAL ANY)
+      math(EXPR at "${at} + 60 + ${length} + ${length} % 2")
+    endwhile()
+    continue()
+  endif()
   if(NOT package MATCHES "\\.(tar\\.gz|zip)$")
     continue()
   endif()
