@@ -74,8 +74,9 @@ constexpr const wchar_t* kHelp[] = {
 };
 
 // The version, then the copyright and licence lines GNU tools print.
+constexpr const wchar_t* kVersionLine = L"launch " LAUNCH_VERSION;
 constexpr const wchar_t* kVersion[] = {
-    L"launch " LAUNCH_VERSION,
+    kVersionLine,
     L"Copyright (C) 2026 launch maintainers",
     L"License: MIT (Expat) <https://opensource.org/license/mit>.",
     L"This is free software: you are free to change and redistribute it.",
