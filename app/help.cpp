@@ -88,6 +88,16 @@ constexpr const wchar_t* kHelp[] = {
     kExamples[2],
 };
 
+// The version, then the copyright and licence lines GNU tools print.
+constexpr const wchar_t* kVersionLine = L"launch " LAUNCH_VERSION;
+constexpr const wchar_t* kVersion[] = {
+    kVersionLine,
+    L"Copyright (C) 2026 launch maintainers",
+    L"License: MIT (Expat) <https://opensource.org/license/mit>.",
+    L"This is free software: you are free to change and redistribute it.",
+    L"There is NO WARRANTY, to the extent permitted by law.",
+};
+
 } // namespace
 
 std::optional<RunFailure> WriteHelp() {
@@ -100,7 +110,12 @@ std::optional<RunFailure> WriteHelp() {
 }
 
 std::optional<RunFailure> WriteVersion() {
-  return WriteOutputLine(L"launch " LAUNCH_VERSION);
+  for (const wchar_t* Line : kVersion) {
+    if (auto Failure = WriteOutputLine(Line)) {
+      return Failure;
+    }
+  }
+  return std::nullopt;
 }
 
 void WriteUsage() {

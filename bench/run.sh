@@ -11,6 +11,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-1000}
+for tool in hyperfine valgrind /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (Debian: hyperfine valgrind time)"; exit 0; }
+done
 
 cmake --preset linux >/dev/null && cmake --build --preset linux >/dev/null || exit 0
 launch=build/linux/launch

@@ -1,14 +1,16 @@
 # What the Linux packages hold besides the program: the man page, made at
 # build time from `launch --help` and `--version` (help2man) and a few extra
 # sections, so the contract is written down once; bash completion; the
-# license, changelog and a lintian override for the .deb.
+# license, changelog and a lintian override for the .deb (the Debian-only
+# files are left out of the other packages when they are made).
 find_program(HELP2MAN help2man)
 find_program(GZIP gzip REQUIRED)
 
 set(man_page ${PROJECT_BINARY_DIR}/launch.1)
 if(HELP2MAN)
   add_custom_command(OUTPUT ${man_page}.gz
-    COMMAND ${HELP2MAN} --no-info --section=1 --source=launch
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
+            ${HELP2MAN} --no-info --section=1 --source=launch
             "--name=${PROJECT_DESCRIPTION}"
             --include=${PROJECT_SOURCE_DIR}/packaging/launch.h2m
             --output=${man_page} $<TARGET_FILE:launch>
@@ -41,5 +43,7 @@ install(FILES packaging/launch.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME launch)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES packaging/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME launch)
+if(LAUNCH_STATIC)
+  install(FILES packaging/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME launch)
+endif()

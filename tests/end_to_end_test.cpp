@@ -355,7 +355,11 @@ TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
   }
   const harness::Result Version = Launch({"--version"});
   EXPECT_EQ(Version.Status, 0u);
-  EXPECT_EQ(Version.Out, "launch " LAUNCH_VERSION + Eol());
+  EXPECT_EQ(Version.Out,
+            "launch " LAUNCH_VERSION + Eol() + "Copyright (C) 2026 launch maintainers" + Eol() +
+                "License: MIT (Expat) <https://opensource.org/license/mit>." + Eol() +
+                "This is free software: you are free to change and redistribute it." + Eol() +
+                "There is NO WARRANTY, to the extent permitted by law." + Eol());
   if (IsWindows()) { // what Explorer and installers read
     EXPECT_EQ(harness::FileVersion(harness::LauncherPath()), LAUNCH_VERSION ".0");
   }

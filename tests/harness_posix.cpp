@@ -108,6 +108,11 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
   }
   int Pipe[2] = {-1, -1};
+  const bool ToPipe = Opts.Output == Stdout::BrokenPipe || Opts.Output == Stdout::FullNonBlocking ||
+                      Opts.Output == Stdout::Stuck;
+  if (ToPipe && pipe2(Pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe2 failed");
+  }
   std::size_t Filled = 0;
   switch (Opts.Output) {
   case Stdout::Captured:
@@ -120,22 +125,21 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     posix_spawn_file_actions_addopen(&Actions, 1, "/dev/full", O_WRONLY, 0);
     break;
   case Stdout::BrokenPipe:
-    pipe2(Pipe, O_CLOEXEC);
     close(Pipe[0]); // nobody will ever read
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
   case Stdout::FullNonBlocking:
-    pipe2(Pipe, O_CLOEXEC);
     fcntl(Pipe[1], F_SETFL, O_NONBLOCK);
     fcntl(Pipe[1], F_SETPIPE_SZ, 4096); // a longer line goes out in parts
     Filled = Fill(Pipe[1]);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
   case Stdout::Stuck: {
-    pipe2(Pipe, O_CLOEXEC);
     const int Size = fcntl(Pipe[1], F_SETPIPE_SZ, 4096);
     const std::string Fill(static_cast<std::size_t>(Size) - Opts.StdoutRoom, '#');
-    write(Pipe[1], Fill.data(), Fill.size());
+    if (write(Pipe[1], Fill.data(), Fill.size()) != static_cast<ssize_t>(Fill.size())) {
+      throw std::runtime_error("cannot fill the pipe");
+    }
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
   }
@@ -197,8 +201,11 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     if (Opts.Key == Terminal::HangUp) {
       close(Master);
     }
-    for (int Press = 0; Press < Opts.Presses && Opts.Key != Terminal::HangUp; ++Press) {
-      write(Master, &Keys[static_cast<int>(Opts.Key)], 1);
+    const bool Pressing = Opts.Key == Terminal::CtrlC || Opts.Key == Terminal::CtrlQuit;
+    for (int Press = 0; Pressing && Press < Opts.Presses; ++Press) {
+      if (write(Master, &Keys[static_cast<int>(Opts.Key)], 1) != 1) {
+        throw std::runtime_error("cannot press a key");
+      }
       usleep(100 * 1000); // each press on its own, not merged with the next
     }
     if (Opts.SignalWhenReady != 0) {
