@@ -241,16 +241,6 @@ std::vector<char*> ChildEnvironment(std::string& PwdEntry) {
   return Env;
 }
 
-std::vector<char*> Pointers(std::vector<std::string>& Items) {
-  std::vector<char*> Result;
-  Result.reserve(Items.size() + 1);
-  for (auto& Item : Items) {
-    Result.push_back(Item.data());
-  }
-  Result.push_back(nullptr);
-  return Result;
-}
-
 // Everything the child needs between its start and the exec, built before it
 // starts: it shares the launcher's memory until the exec, so it may neither
 // allocate nor return into the launcher's code.
@@ -523,7 +513,12 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return StartFailed(kStatusLauncherFailed, DirectoryFailure(Error));
   }
 
-  auto Argv = Pointers(Args);
+  std::vector<char*> Argv;
+  Argv.reserve(Args.size() + 1);
+  for (auto& Arg : Args) {
+    Argv.push_back(Arg.data());
+  }
+  Argv.push_back(nullptr);
   std::string PwdEntry = "PWD=" + Pwd;
   auto Envp = ChildEnvironment(PwdEntry);
   ChildStart Start;
