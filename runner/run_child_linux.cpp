@@ -288,7 +288,7 @@ __attribute__((no_sanitize("address"))) int StartChild(void* Argument) {
       _exit(127);
     }
     if (getppid() != Start.Launcher) {
-      raise(SIGKILL);
+      kill(getpid(), SIGKILL); // not raise(): it reads the launcher's thread id
     }
   }
   if (fchdir(Start.DirFd) != 0) {
