@@ -1,11 +1,13 @@
 // Linux runner: plays the part of CreateProcessW, WaitForSingleObject and
 // GetExitCodeProcess with clone, execve and waitpid.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <elf.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <string>
 #include <string_view>
@@ -226,6 +228,28 @@ sigset_t SignalSet(std::uint64_t Bits) {
   return Set;
 }
 
+// What PWD says for the absolute directory `Dir`: a shell trusts it (dash's
+// `cd ..` goes by it), so it holds no "." or ".." and no doubled or trailing
+// slash. `Dir` as given when it has no such part, else its real path.
+std::string CleanPwd(const std::string& Dir) {
+  std::string Clean;
+  for (std::size_t Start = 0; Start < Dir.size();) {
+    const std::size_t End = std::min(Dir.find('/', Start), Dir.size());
+    const std::string_view Part(Dir.data() + Start, End - Start);
+    if (Part == "." || Part == "..") {
+      char* Real = realpath(Dir.c_str(), nullptr);
+      const std::string Resolved = Real != nullptr ? Real : Dir;
+      std::free(Real);
+      return Resolved;
+    }
+    if (!Part.empty()) {
+      Clean.append("/").append(Part);
+    }
+    Start = End + 1;
+  }
+  return Clean.empty() ? "/" : Clean;
+}
+
 // The environment the child gets: the launcher's entries as they are, and
 // `PwdEntry` ("PWD=<dir>") naming the directory the child really starts in
 // (a Makefile's $(PWD) reads it) in place of the launcher's own.
@@ -385,8 +409,8 @@ bool ReachedChildToo(const siginfo_t& Info, pid_t Pid) {
 }
 
 // Waits for the child's end, passing on each held signal the child has not
-// got itself.
-RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held) {
+// got itself. `Stop` is set to the last SIGTERM, SIGINT or SIGHUP that came.
+RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held, int& Stop) {
   for (;;) {
     siginfo_t Info{};
     const int Signal = sigwaitinfo(&Held, &Info);
@@ -395,6 +419,9 @@ RunOutcome WaitRelaying(pid_t Pid, const sigset_t& Held) {
     }
     if (Signal < 0) {
       return Outcome(Reap(Pid, 0)); // cannot relay: just wait
+    }
+    if (Signal == SIGTERM || Signal == SIGINT || Signal == SIGHUP) {
+      Stop = Signal;
     }
     if (Signal != SIGCHLD) {
       if (!ReachedChildToo(Info, Pid)) {
@@ -416,19 +443,25 @@ void EndAsPidOne(int Signal) {
 
 // Once the child has ended, the launcher has only its status line left to
 // write; if a reader leaves that stuck, SIGTERM, SIGINT and SIGHUP must still
-// end it, as they would end any program (unless the caller ignored them).
-void YieldToStopSignals(const CallerSettings& Caller) {
-  sigset_t Stop;
-  sigemptyset(&Stop);
+// end it, as they would end any program (unless the caller ignored or blocked
+// them). One of them that came while the child ran (`Stop`) was meant to end
+// the launcher as well: if the status line cannot go out at once, it does.
+void YieldToStopSignals(const CallerSettings& Caller, int Stop) {
+  sigset_t Yielding;
+  sigemptyset(&Yielding);
   for (const int Signal : {SIGTERM, SIGINT, SIGHUP}) {
     if (!IsIgnored(Caller, Signal) && ((Caller.BlockedSignals >> Signal) & 1U) == 0) {
-      sigaddset(&Stop, Signal);
+      sigaddset(&Yielding, Signal);
       if (getpid() == 1) {
         SetDisposition(Signal, EndAsPidOne, nullptr);
       }
     }
   }
-  sigprocmask(SIG_UNBLOCK, &Stop, nullptr);
+  sigprocmask(SIG_UNBLOCK, &Yielding, nullptr);
+  pollfd Report{STDOUT_FILENO, POLLOUT, 0};
+  if (Stop != 0 && sigismember(&Yielding, Stop) == 1 && poll(&Report, 1, 0) == 0) {
+    kill(getpid(), Stop);
+  }
 }
 
 // Starts the child; its pid, or 0 with `Start.Error` set.
@@ -519,7 +552,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     Argv.push_back(Arg.data());
   }
   Argv.push_back(nullptr);
-  std::string PwdEntry = "PWD=" + Pwd;
+  std::string PwdEntry = "PWD=" + CleanPwd(Pwd);
   auto Envp = ChildEnvironment(PwdEntry);
   ChildStart Start;
   Start.Program = Program.c_str();
@@ -559,8 +592,9 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (!Wait) {
     return Outcome(Reap(Pid, WNOHANG));
   }
-  RunOutcome Result = WaitRelaying(Pid, Held);
-  YieldToStopSignals(Caller);
+  int Stop = 0;
+  RunOutcome Result = WaitRelaying(Pid, Held, Stop);
+  YieldToStopSignals(Caller, Stop);
   return Result;
 }
 

@@ -451,7 +451,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
        ProbeDir,
        {},
        Probe,
-       Dir.substr(ProbeDir.size() + 1)},
+       "." + Sep + Dir.substr(ProbeDir.size() + 1)}, // PWD holds no "." part
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
       {"relative to the root directory",
        Probe.substr(IsWindows() ? 3 : 1),
