@@ -238,7 +238,7 @@ std::string CleanPwd(const std::string& Dir) {
     const std::string_view Part(Dir.data() + Start, End - Start);
     if (Part == "." || Part == "..") {
       char* Real = realpath(Dir.c_str(), nullptr);
-      const std::string Resolved = Real != nullptr ? Real : Dir;
+      std::string Resolved = Real != nullptr ? Real : Dir;
       std::free(Real);
       return Resolved;
     }
