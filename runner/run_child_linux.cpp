@@ -582,7 +582,8 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     }
     // The kernel reports a missing script interpreter or ELF loader as if the
     // program itself were missing; it was found, so say what is wrong with it.
-    const std::string Named = Interpreter(Program);
+    // Arguments and environment too large are the start's own fault.
+    const std::string Named = Error != E2BIG ? Interpreter(Program) : std::string();
     if (!Named.empty() && StatusForExecError(Error) != kStatusLauncherFailed) {
       return StartFailed(kStatusCannotRun,
                          FailureFor(Error, L"bad interpreter '" + DecodeLossless(Named) + L"': "));

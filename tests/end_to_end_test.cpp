@@ -206,7 +206,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
        Padding,
        126,
        false,
-       "Argument list too long (error 7)",
+       "launch: cannot start '{probe}': Argument list too long (error 7)\n",
        nullptr},
       {"working directory that cannot be entered",
        {"/bin/true", "", "{dir}/locked", "TRUE"},
