@@ -532,7 +532,8 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (const int Error = FindProgram(Args.front(), Program); Error != 0) {
     return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
-  std::string Pwd = EncodeLossless(WorkingDirectory);
+  const std::string Dir = EncodeLossless(WorkingDirectory);
+  std::string Pwd = Dir;
   for (std::string* Path : {&Program, &Pwd}) {
     if (const int Error = MakeAbsolute(*Path); Error != 0) {
       return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
@@ -542,7 +543,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return FailureFor(Error, L"working directory '" + WorkingDirectory + L"': ");
   };
   int DirFd = -1;
-  if (const int Error = OpenWorkingDirectory(EncodeLossless(WorkingDirectory), DirFd); Error != 0) {
+  if (const int Error = OpenWorkingDirectory(Dir, DirFd); Error != 0) {
     return StartFailed(kStatusLauncherFailed, DirectoryFailure(Error));
   }
 
