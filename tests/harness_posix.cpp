@@ -101,12 +101,12 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   const int Master = Opts.Key == Terminal::None ? -1 : posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (Master >= 0 && grantpt(Master) == 0 && unlockpt(Master) == 0) {
-    // A session leader's first terminal opened becomes its controlling one.
-    posix_spawn_file_actions_addopen(&Actions, 0, ptsname(Master), O_RDWR, 0);
-  } else {
-    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+  if (Opts.Key != Terminal::None && (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0)) {
+    throw std::runtime_error("no pseudo-terminal for a terminal row");
   }
+  // A session leader's first terminal opened becomes its controlling one.
+  posix_spawn_file_actions_addopen(&Actions, 0, Master >= 0 ? ptsname(Master) : "/dev/null",
+                                   Master >= 0 ? O_RDWR : O_RDONLY, 0);
   int Pipe[2] = {-1, -1};
   const bool ToPipe = Opts.Output == Stdout::BrokenPipe || Opts.Output == Stdout::FullNonBlocking ||
                       Opts.Output == Stdout::Stuck;
