@@ -102,7 +102,6 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
   // Killed while waiting (TerminateProcess, as a CI timeout does): the child
   // and its own children go too, and the caller's pipe closes. A normal end,
   // or no wait at all, leaves what the child started running.
-  const std::string Touched = Dir + "\\touched";
   const std::string Quoted = "\"" + Probe + "\"";
   const struct {
     const char* Name;
@@ -114,9 +113,12 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
       {"start /b", {"cmd.exe", "/c start \"\" /b " + Quoted, Dir, "TRUE"}, false},
       {"no wait", {Probe, "", Dir, ""}, false},
   };
+  int Row = 0;
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    std::filesystem::remove(Touched);
+    // A file of its own for each row: a probe of the row before may still
+    // hold its own open, and Windows refuses to remove an open file.
+    const std::string Touched = Dir + "\\touched-" + std::to_string(++Row);
     std::filesystem::remove(RecordPath);
     harness::Options Opts;
     Opts.Env = {"PROBE_SLEEP_MS=" + std::string(Case.Killed ? "20000" : "1000"),
