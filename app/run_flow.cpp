@@ -96,8 +96,7 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
                            Program + L"'",
                        Failure);
   }
-  WriteStatus(Outcome.Code);
-  FinishRun(Outcome, Request.Wait, Caller);
+  FinishRun(Outcome, Request.Wait, Caller, WriteStatus);
   return Outcome.Code;
 }
 

@@ -46,8 +46,10 @@ CallerSettings PrepareLauncher();
 //            relayed (sent by a process, a terminal key for a child in another
 //            group, a hang-up to the launcher as session leader). The child
 //            gets SIGKILL if the launcher dies, and as PID 1 the launcher reaps
-//            every orphan. After the child's end only SIGTERM, SIGINT and
-//            SIGHUP may end the launcher, until FinishRun.
+//            every orphan. A relayed signal the child may no longer be sent
+//            (EPERM) is said on stderr and ends the launcher. A stopped child
+//            gets SIGCONT after a signal meant to end it; in the terminal's
+//            foreground group the launcher stops and goes on with its child.
 //   Windows  a console control handler swallows Ctrl-C and Ctrl-Break until the
 //            launcher ends; the console sends them to the child as well.
 //
@@ -67,12 +69,17 @@ CallerSettings PrepareLauncher();
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait, const CallerSettings& Caller);
 
-// Called last, once the status line is written. POSIX: gives the caller's
-// signal mask back; then a child that died of SIGINT or SIGQUIT while waited
-// for ends the launcher by the same signal (without a core file), so that a
-// calling shell sees an interrupted job and stops its loop, unless the caller
-// ignored that signal or the launcher is PID 1; otherwise it returns.
-// Windows: returns.
-void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller);
+// Called last: writes the status line with `WriteStatusLine` and ends the
+// run. POSIX: while the line waits for a reader after a waited child's end,
+// SIGTERM, SIGINT and SIGHUP end the launcher (unless the caller ignored or
+// blocked them; one relayed while the child ran first gives the reader a few
+// seconds when the child handled it); once the line is out, no signal can
+// end the launcher with another status. Then a child that died of SIGINT or
+// SIGQUIT while waited for ends the launcher by the same signal (without a
+// core file), so that a calling shell sees an interrupted job and stops its
+// loop, unless the caller ignored that signal or the launcher is PID 1;
+// otherwise it returns. Windows: writes the line and returns.
+void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller,
+               void (*WriteStatusLine)(ReturnCode));
 
 } // namespace launch

@@ -239,6 +239,9 @@ CallerSettings PrepareLauncher() {
 }
 
 // The launcher's exit code already tells everything.
-void FinishRun(const RunOutcome& /*Outcome*/, bool /*Waited*/, const CallerSettings& /*Caller*/) {}
+void FinishRun(const RunOutcome& Outcome, bool /*Waited*/, const CallerSettings& /*Caller*/,
+               void (*WriteStatusLine)(ReturnCode)) {
+  WriteStatusLine(Outcome.Code);
+}
 
 } // namespace launch
