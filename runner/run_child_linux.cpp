@@ -113,15 +113,18 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   sigset_t Early; // what came before the child was there to get it
   sigpending(&Early);
   close(DirFd);
+  if (Pid == 0) {
+    RunOutcome Refused = Failure.DirectoryFailed
+                             ? RunOutcome{false, kStatusLauncherFailed,
+                                          DirectoryFailure(Failure.Error), 0}
+                             : ExecFailure(Failure.Error, Program);
+    if (Program.DirFd >= 0) {
+      close(Program.DirFd);
+    }
+    return StartFailed(Refused.Code, std::move(*Refused.Failure));
+  }
   if (Program.DirFd >= 0) {
     close(Program.DirFd);
-  }
-  if (Pid == 0) {
-    if (Failure.DirectoryFailed) {
-      return StartFailed(kStatusLauncherFailed, DirectoryFailure(Failure.Error));
-    }
-    RunOutcome Refused = ExecFailure(Failure.Error, Program);
-    return StartFailed(Refused.Code, std::move(*Refused.Failure));
   }
   if (!Wait) {
     if (getpid() == 1) {
