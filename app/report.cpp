@@ -45,7 +45,9 @@ std::wstring Visible(std::wstring_view Text) {
       Out += L"\\n";
     } else if (C == L'\t') {
       Out += L"\\t";
-    } else if (C < 0x20 || (C >= 0x7F && C <= 0x9F)) {
+    } else if (C < 0x20 || (C >= 0x7F && C <= 0x9F) || (C >= 0xDC80 && C <= 0xDC9F)) {
+      // The last range: a raw C1 byte of a POSIX name, which is not UTF-8 and
+      // stands as U+DC80 + (byte - 0x80); a terminal would read it as a control.
       constexpr wchar_t Digits[] = L"0123456789abcdef";
       Out += L"\\x";
       Out.push_back(Digits[(C >> 4) & 15]);

@@ -22,7 +22,8 @@ void WriteStatus(ReturnCode Code);
 std::wstring FormatReturnCode(ReturnCode Code);
 
 // `Text` with its control characters spelled out (\r, \n, \t, the others as
-// \xHH), so that a name or a reason on stderr stays on one visible line.
+// \xHH, raw C1 bytes of a POSIX name too), so that a name or a reason on
+// stderr stays on one visible line.
 std::wstring Visible(std::wstring_view Text);
 
 // On stderr: "launch: <Subject>: <reason> (error <n>)", as in

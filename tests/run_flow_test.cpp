@@ -59,6 +59,7 @@ TEST(FailureReason, SpellsOutControlCharacters) {
       {L"a\nb\tc", L"a\\nb\\tc"},
       {L"\x1b[2J\x7f\x9b\x01", L"\\x1b[2J\\x7f\\x9b\\x01"},
       {L"caf\xe9 \x20ac", L"caf\xe9 \x20ac"},
+      {L"\xdc9b[\xdc80\xdc9f\xdca0", L"\\x9b[\\x80\\x9f\xdca0"}, // raw bytes of a POSIX name
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(Visible(Case.Text), Case.Shown);
