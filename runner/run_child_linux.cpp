@@ -114,10 +114,9 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   sigpending(&Early);
   close(DirFd);
   if (Pid == 0) {
-    RunOutcome Refused = Failure.DirectoryFailed
-                             ? RunOutcome{false, kStatusLauncherFailed,
-                                          DirectoryFailure(Failure.Error), 0}
-                             : ExecFailure(Failure.Error, Program);
+    RunOutcome Refused = Failure.DirectoryFailed ? RunOutcome{false, kStatusLauncherFailed,
+                                                              DirectoryFailure(Failure.Error), 0}
+                                                 : ExecFailure(Failure.Error, Program);
     if (Program.DirFd >= 0) {
       close(Program.DirFd);
     }

@@ -121,9 +121,8 @@ void NoteRelayedStop(int Signal) {
 }
 
 void EndUnrelayed(int Signal, int Error, const CallerSettings& Caller) {
-  WriteNotice(std::string("cannot relay SIG") + sigabbrev_np(Signal) +
-              " to the child: " + std::strerror(Error) + " (error " + std::to_string(Error) +
-              "); the child runs on");
+  WriteNotice(std::string("cannot relay SIG") + sigabbrev_np(Signal) + " to the child: " +
+              std::strerror(Error) + " (error " + std::to_string(Error) + "); the child runs on");
   if (HasSignal(Caller.BlockedSignals, Signal)) {
     return;
   }

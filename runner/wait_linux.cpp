@@ -45,8 +45,7 @@ Ended ReapChild(pid_t Pid) {
 }
 
 bool HasEnded(const Ended& Child) {
-  return Child.Pid < 0 ||
-         (Child.Pid > 0 && (WIFEXITED(Child.Status) || WIFSIGNALED(Child.Status)));
+  return Child.Pid < 0 || (Child.Pid > 0 && (WIFEXITED(Child.Status) || WIFSIGNALED(Child.Status)));
 }
 
 // The outcome for how the child ended: the exit code for a normal exit,

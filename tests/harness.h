@@ -20,12 +20,15 @@ struct Result {
 // Where the started program's stdout goes. FullNonBlocking: a pipe with
 // O_NONBLOCK set and no room left, drained only once the program has had time
 // to meet it full; Out then holds what arrived after the filling. Stuck: a
-// pipe with StdoutRoom bytes free that nobody reads.
-enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck };
+// pipe with StdoutRoom bytes free that nobody reads. Late: the same pipe, read
+// from a second after the program is ready (and signalled); Out then holds
+// what arrived after the filling.
+enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck, Late };
 
 // POSIX: what the terminal does once the probe is ready: nothing, a Ctrl-C, a
-// Ctrl-\ or a hang-up.
-enum class Terminal { None, CtrlC, CtrlQuit, HangUp };
+// Ctrl-\ or a hang-up; or, as a shell's `fg`, continue the program's group
+// once the program has stopped (never, if it does not stop within 5 seconds).
+enum class Terminal { None, CtrlC, CtrlQuit, HangUp, Fg };
 
 // The status of a run that outlived the harness's deadline and was killed.
 inline constexpr std::uint32_t kTimedOut = 2000;
@@ -43,6 +46,7 @@ struct Options {
   Terminal Key = Terminal::None;
   int Presses = 1;
   std::string ReadyFile;
+  int KeyDelayMs = 0; // POSIX: without a ReadyFile, the key is pressed this long after the start
   int SignalWhenReady = 0; // POSIX: sent to the program 200 ms after ReadyFile is ready
   std::size_t StdoutRoom = 0;
   bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
@@ -71,6 +75,9 @@ std::string ReadFile(const std::string& Path);
 std::vector<std::string> EnvironmentFiller(std::size_t Used, std::size_t Short);
 // POSIX: true once process `Pid` has ended (gone, or a zombie), within 5 seconds.
 bool EndsSoon(int Pid);
+// POSIX, as root: a copy of `Program` owned by root with the setuid bit, in a
+// folder anyone may enter. "" elsewhere.
+std::string SetuidCopy(const std::string& Program);
 // Windows: the file version in a program's version resource, "1.2.3.0".
 std::string FileVersion(const std::string& Path);
 void WriteFile(const std::string& Path, const std::string& Text, bool Executable);

@@ -108,8 +108,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   posix_spawn_file_actions_addopen(&Actions, 0, Master >= 0 ? ptsname(Master) : "/dev/null",
                                    Master >= 0 ? O_RDWR : O_RDONLY, 0);
   int Pipe[2] = {-1, -1};
+  const bool Late = Opts.Output == Stdout::Late;
   const bool ToPipe = Opts.Output == Stdout::BrokenPipe || Opts.Output == Stdout::FullNonBlocking ||
-                      Opts.Output == Stdout::Stuck;
+                      Opts.Output == Stdout::Stuck || Late;
   if (ToPipe && pipe2(Pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe2 failed");
   }
@@ -134,9 +135,11 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     Filled = Fill(Pipe[1]);
     posix_spawn_file_actions_adddup2(&Actions, Pipe[1], 1);
     break;
-  case Stdout::Stuck: {
+  case Stdout::Stuck:
+  case Stdout::Late: {
     const int Size = fcntl(Pipe[1], F_SETPIPE_SZ, 4096);
-    const std::string Fill(static_cast<std::size_t>(Size) - Opts.StdoutRoom, '#');
+    Filled = static_cast<std::size_t>(Size) - Opts.StdoutRoom;
+    const std::string Fill(Filled, '#');
     if (write(Pipe[1], Fill.data(), Fill.size()) != static_cast<ssize_t>(Fill.size())) {
       throw std::runtime_error("cannot fill the pipe");
     }
@@ -189,8 +192,12 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     Piped = ReadAll(Pipe[0]).substr(Filled);
     close(Pipe[0]);
   }
-  if (!Opts.ReadyFile.empty()) {
+  if (!Opts.ReadyFile.empty() || Opts.Key != Terminal::None) {
+    usleep(static_cast<useconds_t>(Opts.KeyDelayMs) * 1000);
     const auto Ready = [&Opts] {
+      if (Opts.ReadyFile.empty()) {
+        return true;
+      }
       const std::string Text = ReadFile(Opts.ReadyFile);
       return Text.size() >= 6 && Text.compare(Text.size() - 6, 6, "ready\n") == 0;
     };
@@ -212,11 +219,26 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
       usleep(200 * 1000);
       kill(Pid, Opts.SignalWhenReady);
     }
+    const std::string Stat = "/proc/" + std::to_string(Pid) + "/stat";
+    bool Stopped = false;
+    for (int Try = 0; Opts.Key == Terminal::Fg && Try < 500 && !Stopped; ++Try) {
+      usleep(10 * 1000);
+      const std::string Line = ReadFile(Stat);
+      Stopped = Line.find(") T ") != std::string::npos;
+    }
+    if (Stopped) {
+      kill(-Pid, SIGCONT);
+    }
+  }
+  if (Late) {
+    usleep(1000 * 1000);
+    fcntl(Pipe[0], F_SETFL, O_NONBLOCK);
   }
   int Status = 0;
   pid_t Ended = 0;
   for (int Try = 0; Try < 1500 && (Ended = waitpid(Pid, &Status, WNOHANG)) == 0; ++Try) {
     usleep(10 * 1000);
+    Piped += Late ? ReadAll(Pipe[0]) : "";
   }
   if (Ended == 0) {
     kill(-Pid, SIGKILL);
@@ -225,7 +247,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   if (Master >= 0 && Opts.Key != Terminal::HangUp) {
     close(Master);
   }
-  if (Pipe[0] >= 0 && Opts.Output == Stdout::Stuck) {
+  if (Pipe[0] >= 0 && (Opts.Output == Stdout::Stuck || Late)) {
+    Piped += Late ? ReadAll(Pipe[0]) : "";
+    Piped.erase(0, Filled); // the filling
     close(Pipe[0]);
   }
   if (!CopyDir.empty()) {
@@ -235,7 +259,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
                                : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status));
   R.Status = Ended == 0 ? kTimedOut : R.Status;
-  R.Out = Opts.Output == Stdout::FullNonBlocking ? Piped : ReadFile(Dir + "/out");
+  R.Out = Opts.Output == Stdout::FullNonBlocking || Late ? Piped : ReadFile(Dir + "/out");
   R.Err = ReadFile(Dir + "/err");
   return R;
 }
@@ -264,6 +288,16 @@ bool EndsSoon(int Pid) {
     usleep(10 * 1000);
   }
   return false;
+}
+
+std::string SetuidCopy(const std::string& Program) {
+  std::string CopyDir;
+  if (geteuid() != 0) {
+    return {};
+  }
+  const std::string Copy = AsNobody(Program, CopyDir).back();
+  chmod(Copy.c_str(), 04755);
+  return Copy;
 }
 
 bool IsWindows() {

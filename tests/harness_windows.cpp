@@ -193,6 +193,10 @@ std::string ReadFile(const std::string& Path) {
   return probe::ReadFile(NativePath(Path));
 }
 
+std::string SetuidCopy(const std::string& /*Program*/) {
+  return {};
+}
+
 std::string FileVersion(const std::string& Path) {
   const std::wstring Name = Wide(NativePath(Path));
   DWORD Ignored = 0;

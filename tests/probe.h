@@ -3,6 +3,7 @@
 //   PROBE_CATCH=n      count each signal n it gets, and exit with the count (POSIX)
 //   PROBE_OUT=<file>   write a record of what it received there
 //   PROBE_SAY=text     write text and a newline to stdout
+//   PROBE_ROOT=1       then set all three user ids to root (a setuid copy; POSIX)
 //   PROBE_PARENT_SIGNAL=n  then send signal n to its parent alone (POSIX)
 //   PROBE_STOP_MS=n    then stop, and go on n ms later, as after Ctrl-Z and fg (POSIX)
 //   PROBE_GROUP_SIGNAL=2  Windows: send Ctrl-C to its whole console, and die

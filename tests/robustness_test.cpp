@@ -33,43 +33,154 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
                      "#!/bin/sh\n(sh -c 'exit 0' &); (sh -c 'exit 0' &); sleep 0.3\n"
                      "exit $(grep -l ') Z ' /proc/[0-9]*/stat | wc -l)\n",
                      true);
+  // Held before the start: a Ctrl-C typed then comes before the child exists.
+  const std::vector<std::string> HeldStart = {
+      "/usr/bin/strace", "-I4", "-f",          "-qq", "-o",
+      "/dev/null",       "-e",  "trace=clone", "-e",  "inject=clone:delay_enter=1000000"};
+  // A child that became root through a setuid program: a launcher run as
+  // nobody may no longer signal it.
+  const std::string SetuidProbe = harness::SetuidCopy(Probe);
+  const std::string Stopping = "-c \"kill -STOP $$; exit 5\"";
   const struct {
+    const char* Name;
     std::vector<std::string> Env;
-    std::vector<std::string> Prefix;
+    std::vector<std::string> Prefix = {};
     std::uint32_t Code; // on the status line
     std::uint32_t Status;
     Terminal Key = Terminal::None;
     int Presses = 1;
+    int KeyDelayMs = 0;            // the key goes this long after the start, before the child
     std::vector<int> Ignored = {}; // in the child
     std::string Exe = {};          // the probe when empty
     std::string CmdLine = {};
+    bool AsNobody = false;
+    std::string Err = {}; // what stderr must hold
+    bool StatusLine = true;
     std::uint32_t WindowsCode = 0; // code and status on Windows; 0: POSIX only
   } Cases[] = {
-      {{"PROBE_GROUP_SIGNAL=2"}, {}, 130, KilledBy + 2, Terminal::None, 1, {}, "", "", 0xC000013A},
-      {{"PROBE_GROUP_SIGNAL=3"}, {}, 131, KilledBy + 3},
-      {{"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"}, {}, 143, 143},
-      {{"PROBE_PARENT_SIGNAL=1", "PROBE_SLEEP_MS=20000"}, {}, 129, 129},
-      {{"PROBE_PARENT_SIGNAL=10", "PROBE_SLEEP_MS=20000"}, {}, 138, 138},
-      {{"PROBE_PARENT_SIGNAL=12", "PROBE_SLEEP_MS=20000"}, {}, 140, 140},
-      {{"PROBE_PARENT_SIGNAL=2", "PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2},
+      {.Name = "Ctrl-C in the group",
+       .Env = {"PROBE_GROUP_SIGNAL=2"},
+       .Code = 130,
+       .Status = KilledBy + 2,
+       .WindowsCode = 0xC000013A},
+      {.Name = "Ctrl-\\ in the group",
+       .Env = {"PROBE_GROUP_SIGNAL=3"},
+       .Code = 131,
+       .Status = KilledBy + 3},
+      {.Name = "SIGTERM to launch alone",
+       .Env = {"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"},
+       .Code = 143,
+       .Status = 143},
+      {.Name = "SIGHUP to launch alone",
+       .Env = {"PROBE_PARENT_SIGNAL=1", "PROBE_SLEEP_MS=20000"},
+       .Code = 129,
+       .Status = 129},
+      {.Name = "SIGUSR1 to launch alone",
+       .Env = {"PROBE_PARENT_SIGNAL=10", "PROBE_SLEEP_MS=20000"},
+       .Code = 138,
+       .Status = 138},
+      {.Name = "SIGUSR2 to launch alone",
+       .Env = {"PROBE_PARENT_SIGNAL=12", "PROBE_SLEEP_MS=20000"},
+       .Code = 140,
+       .Status = 140},
+      {.Name = "SIGINT to launch alone",
+       .Env = {"PROBE_PARENT_SIGNAL=2", "PROBE_SLEEP_MS=20000"},
+       .Code = 130,
+       .Status = KilledBy + 2},
       // Left ignored by the caller: ignored by the launcher and the child alike.
-      {{"PROBE_GROUP_SIGNAL=1"}, {"/usr/bin/nohup"}, 9, 9, Terminal::None, 1, {1}}, // SIGHUP
-      {{"PROBE_SIGNAL=2"}, IgnoringIntAndPipe, 130, 130, Terminal::None, 1, {2, 13}},
-      {{"PROBE_STOP_MS=100"}, {}, 9, 9}, // stopped and continued, as by Ctrl-Z and fg
+      {.Name = "SIGHUP left ignored (nohup)",
+       .Env = {"PROBE_GROUP_SIGNAL=1"},
+       .Prefix = {"/usr/bin/nohup"},
+       .Code = 9,
+       .Status = 9,
+       .Ignored = {1}},
+      {.Name = "SIGINT and SIGPIPE left ignored",
+       .Env = {"PROBE_SIGNAL=2"},
+       .Prefix = IgnoringIntAndPipe,
+       .Code = 130,
+       .Status = 130,
+       .Ignored = {2, 13}},
+      {.Name = "stopped and continued, as by Ctrl-Z and fg",
+       .Env = {"PROBE_STOP_MS=100"},
+       .Code = 9,
+       .Status = 9},
       // The terminal's own keys: once to a child in the launcher's group, relayed
       // to one in a session of its own; a hang-up reaches the session leader alone.
-      {{"PROBE_CATCH=2", "PROBE_SLEEP_MS=1000"}, {}, 3, 3, Terminal::CtrlC, 3},
-      {{"PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2, Terminal::CtrlC, 1, {}, Setsid, Own},
-      {{"PROBE_SLEEP_MS=20000"}, {}, 131, KilledBy + 3, Terminal::CtrlQuit, 1, {}, Setsid, Own},
-      {{"PROBE_SLEEP_MS=20000"}, {}, 129, 129, Terminal::HangUp},
+      {.Name = "Ctrl-C pressed three times, caught by the child",
+       .Env = {"PROBE_CATCH=2", "PROBE_SLEEP_MS=1000"},
+       .Code = 3,
+       .Status = 3,
+       .Key = Terminal::CtrlC,
+       .Presses = 3},
+      {.Name = "Ctrl-C relayed to a child in a session of its own",
+       .Env = {"PROBE_SLEEP_MS=20000"},
+       .Code = 130,
+       .Status = KilledBy + 2,
+       .Key = Terminal::CtrlC,
+       .Exe = Setsid,
+       .CmdLine = Own},
+      {.Name = "Ctrl-\\ relayed to a child in a session of its own",
+       .Env = {"PROBE_SLEEP_MS=20000"},
+       .Code = 131,
+       .Status = KilledBy + 3,
+       .Key = Terminal::CtrlQuit,
+       .Exe = Setsid,
+       .CmdLine = Own},
+      {.Name = "hang-up",
+       .Env = {"PROBE_SLEEP_MS=20000"},
+       .Code = 129,
+       .Status = 129,
+       .Key = Terminal::HangUp},
+      {.Name = "Ctrl-C before the child exists",
+       .Env = {"PROBE_SLEEP_MS=20000"},
+       .Prefix = HeldStart,
+       .Code = 130,
+       .Status = KilledBy + 2,
+       .Key = Terminal::CtrlC,
+       .KeyDelayMs = 500},
       // As PID 1 of a namespace, the launcher reaps the orphans that end.
-      {{}, AsPid1, 0, 0, Terminal::None, 1, {}, Dir + "/orphans.sh"},
+      {.Name = "PID 1 reaps orphans",
+       .Env = {},
+       .Prefix = AsPid1,
+       .Code = 0,
+       .Status = 0,
+       .Exe = Dir + "/orphans.sh"},
       // Killed outright: no status line, and the child goes with it.
-      {{"PROBE_PARENT_SIGNAL=9", "PROBE_SLEEP_MS=20000"}, {}, 0, KilledBy + 9},
+      {.Name = "SIGKILL to launch",
+       .Env = {"PROBE_PARENT_SIGNAL=9", "PROBE_SLEEP_MS=20000"},
+       .Code = 0,
+       .Status = KilledBy + 9,
+       .StatusLine = false},
+      // A child that may no longer be signalled: said, and the launcher ends by
+      // the signal as it would without the relay; the child runs on.
+      {.Name = "a signal that cannot be relayed",
+       .Env = {"PROBE_ROOT=1", "PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=1000"},
+       .Code = 0,
+       .Status = KilledBy + 15,
+       .Exe = SetuidProbe,
+       .AsNobody = true,
+       .Err = "launch: cannot relay SIGTERM to the child: Operation not permitted (error 1); the "
+              "child runs on\n",
+       .StatusLine = false},
+      // A stopped child: a relayed SIGTERM is followed by SIGCONT; in the
+      // terminal's foreground group the launcher stops with it until `fg`.
+      {.Name = "SIGTERM to a stopped child",
+       .Env = {},
+       .Code = 143,
+       .Status = 143,
+       .Exe = "/bin/sh",
+       .CmdLine = "-c \"(sleep 0.5; kill -TERM $PPID) & kill -STOP $$; exit 5\""},
+      {.Name = "a child that stops in the foreground",
+       .Env = {},
+       .Code = 5,
+       .Status = 5,
+       .Key = Terminal::Fg,
+       .Exe = "/bin/sh",
+       .CmdLine = Stopping},
   };
   for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.Env.empty() ? Case.Exe : Case.Env.front());
-    if (IsWindows() && Case.WindowsCode == 0) {
+    SCOPED_TRACE(Case.Name);
+    if ((IsWindows() && Case.WindowsCode == 0) || (Case.AsNobody && Case.Exe.empty())) {
       continue;
     }
     std::remove(RecordPath.c_str());
@@ -79,19 +190,27 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
     Opts.Prefix = Case.Prefix;
     Opts.Key = Case.Key;
     Opts.Presses = Case.Presses;
-    Opts.ReadyFile = Case.Key == Terminal::None ? "" : RecordPath;
-    const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine, Dir,
-                                           "TRUE"};
+    Opts.KeyDelayMs = Case.KeyDelayMs;
+    const bool Pressed = Case.Key != Terminal::None && Case.Key != Terminal::Fg;
+    Opts.ReadyFile = Pressed && Case.KeyDelayMs == 0 ? RecordPath : "";
+    Opts.Unprivileged = Case.AsNobody;
+    const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine,
+                                           Case.AsNobody ? "/" : Dir, "TRUE"};
     const harness::Result R = Launch(Args, Opts);
     const std::uint32_t Code = IsWindows() ? Case.WindowsCode : Case.Code;
     EXPECT_EQ(R.Status, IsWindows() ? Case.WindowsCode : Case.Status) << R.Err;
     const std::string Expected = Report(Args, true, SignedText(Code));
-    EXPECT_EQ(R.Out,
-              Case.Status == KilledBy + 9 ? Expected.substr(0, Expected.find("Code")) : Expected);
+    EXPECT_EQ(R.Out, Case.StatusLine ? Expected : Expected.substr(0, Expected.find("Code")));
+    if (!Case.Err.empty()) {
+      EXPECT_EQ(R.Err, Case.Err);
+    }
     if (Record().Pid != 0) {
       EXPECT_EQ(Record().Ignored, Case.Ignored);
       EXPECT_TRUE(harness::EndsSoon(Record().Pid)) << "the child outlived the launcher";
     }
+  }
+  if (!SetuidProbe.empty()) {
+    std::filesystem::remove_all(std::filesystem::path(SetuidProbe).parent_path());
   }
 }
 
