@@ -17,7 +17,8 @@ struct StatusCase {
   // where the case does not apply.
   const char* PosixError;
   const char* WindowsError;
-  bool Unprivileged = false; // run as a user that permission checks apply to
+  bool Unprivileged = false;            // run as a user that permission checks apply to
+  std::vector<std::string> Prefix = {}; // what runs the launcher
 };
 
 std::string Expand(std::string Text, const std::string& Probe, const std::string& Dir,
@@ -55,6 +56,9 @@ TEST_F(EndToEnd, StatusesAndReports) {
     const std::size_t Loader = Elf.find("/ld-linux");
     Elf.replace(Elf.rfind('/', Loader - 1), 4, "/xx/");
     harness::WriteFile(Dir + "/no-loader", Elf, true);
+    Elf = harness::ReadFile(Probe);
+    Elf[18] = static_cast<char>(183); // e_machine: AArch64, with a loader that is there
+    harness::WriteFile(Dir + "/other-machine", Elf, true);
     // The launcher's start (its path twice, four arguments, the probe's record
     // path) fits; the child's, with a pointer more for each word, does not.
     const std::size_t Launcher = 2 * harness::LauncherPath().size() + Probe.size() + Many.size() +
@@ -68,6 +72,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string Blank = "launch: warning: IsWaiting is 'TRUE " + NearMiss;
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
+  const int Busy = harness::CopyHeldForWriting(Probe, Dir + "/busy");
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
@@ -201,6 +206,39 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        "bad interpreter '/xx/",
        nullptr},
+      {"ELF program for another machine",
+       {"{dir}/other-machine", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start '{dir}/other-machine': Exec format error (error 8)\n",
+       nullptr},
+      {"program open for writing",
+       {"{dir}/busy", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start '{dir}/busy': Text file busy (error 26)\n",
+       nullptr},
+      {"a failed start under an emulator that forks",
+       {"{dir}/crlf.sh", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start '{dir}/crlf.sh': bad interpreter '/bin/sh\\r': No such file or "
+       "directory (error 2)\n",
+       nullptr,
+       false,
+       {"/usr/bin/qemu-x86_64"}},
+      {"PID 1 without the wait",
+       {"{probe}", "", "{dir}", ""},
+       {"PROBE_SLEEP_MS=3000"},
+       259,
+       true,
+       "launch: warning: as PID 1, launch takes its child along when it exits\n",
+       nullptr,
+       false,
+       {"/usr/bin/unshare", "-Urfp", "--mount-proc"}},
       {"arguments and environment too large for the child",
        {"{probe}", Many, "{dir}", "TRUE"},
        Padding,
@@ -267,6 +305,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
       Opts.Env.push_back(Expand(Entry, Probe, NativePath(Dir), NativePath(File)));
     }
     Opts.Unprivileged = Case.Unprivileged;
+    Opts.Prefix = Case.Prefix;
     const harness::Result R = Launch(Args, Opts);
     EXPECT_EQ(R.Status, ExitStatusFor(Case.Code));
     EXPECT_EQ(R.Out, Report(Args, Case.Started, SignedText(Case.Code)));
@@ -277,6 +316,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
       EXPECT_NE(R.Err.find(Error), std::string::npos) << R.Err;
     }
   }
+  harness::Release(Busy);
 }
 
 TEST_F(EndToEnd, WithoutTheWaitAChildThatEndedIsNeverASuccess) {

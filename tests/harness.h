@@ -78,6 +78,10 @@ bool EndsSoon(int Pid);
 // POSIX, as root: a copy of `Program` owned by root with the setuid bit, in a
 // folder anyone may enter. "" elsewhere.
 std::string SetuidCopy(const std::string& Program);
+// POSIX: a copy of `Program` at `Path`, held open for writing (the kernel will
+// not run it) until Release. Windows: nothing, -1.
+int CopyHeldForWriting(const std::string& Program, const std::string& Path);
+void Release(int Held);
 // Windows: the file version in a program's version resource, "1.2.3.0".
 std::string FileVersion(const std::string& Path);
 void WriteFile(const std::string& Path, const std::string& Text, bool Executable);

@@ -300,6 +300,15 @@ std::string SetuidCopy(const std::string& Program) {
   return Copy;
 }
 
+int CopyHeldForWriting(const std::string& Program, const std::string& Path) {
+  WriteFile(Path, ReadFile(Program), true);
+  return open(Path.c_str(), O_WRONLY | O_CLOEXEC);
+}
+
+void Release(int Held) {
+  close(Held);
+}
+
 bool IsWindows() {
   return false;
 }

@@ -197,6 +197,12 @@ std::string SetuidCopy(const std::string& /*Program*/) {
   return {};
 }
 
+int CopyHeldForWriting(const std::string& /*Program*/, const std::string& /*Path*/) {
+  return -1;
+}
+
+void Release(int /*Held*/) {}
+
 std::string FileVersion(const std::string& Path) {
   const std::wstring Name = Wide(NativePath(Path));
   DWORD Ignored = 0;

@@ -258,6 +258,7 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
   if (IsWindows()) {
     GTEST_SKIP() << "POSIX descriptors";
   }
+  using enum harness::Stdout;
   const harness::Stdout Outputs[] = {harness::Stdout::Closed, harness::Stdout::Full,
                                      harness::Stdout::BrokenPipe};
   for (const auto Output : Outputs) {
@@ -283,14 +284,36 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
   const std::vector<std::string> Long = {std::string(5000, 'x'), "", Dir, "TRUE"};
   EXPECT_EQ(Launch(Long, Opts).Out, Report(Long, false, "125"));
   // A status line stuck behind a pipe that nobody reads: SIGTERM still ends
-  // it, sent after the child's end, or once, to be relayed, while it runs.
-  Opts.Output = harness::Stdout::Stuck;
+  // it, sent after the child's end, or once, to be relayed, while it runs and
+  // the child dies of it. Read late, the line goes out, and the status is the
+  // code it names, whatever signal came after the child's end.
+  const struct {
+    const char* Name;
+    std::vector<std::string> Env;
+    int Signal;
+    harness::Stdout Output;
+    std::uint32_t Status;
+  } Ends[] = {
+      {"SIGTERM after the end, nobody reads", {"PROBE_SLEEP_MS=0"}, SIGTERM, Stuck, 1000 + SIGTERM},
+      {"SIGTERM relayed, nobody reads", {"PROBE_SLEEP_MS=20000"}, SIGTERM, Stuck, 1000 + SIGTERM},
+      {"SIGTERM relayed and handled, read late",
+       {"PROBE_CATCH=15", "PROBE_SLEEP_MS=600"},
+       SIGTERM,
+       Late,
+       1},
+      {"SIGUSR1 after the end, read late", {"PROBE_SLEEP_MS=0"}, SIGUSR1, Late, 0},
+      {"SIGQUIT after the end, read late", {"PROBE_SLEEP_MS=0"}, SIGQUIT, Late, 0},
+  };
   Opts.StdoutRoom = Report(Args, true, "0").find("Code retour");
   Opts.ReadyFile = RecordPath;
-  Opts.SignalWhenReady = SIGTERM;
-  for (const char* Sleep : {"PROBE_SLEEP_MS=0", "PROBE_SLEEP_MS=20000"}) {
-    Opts.Env = {Sleep};
-    EXPECT_EQ(Launch(Args, Opts).Status, 1000u + SIGTERM) << Sleep;
+  for (const auto& End : Ends) {
+    SCOPED_TRACE(End.Name);
+    Opts.Env = End.Env;
+    Opts.Output = End.Output;
+    Opts.SignalWhenReady = End.Signal;
+    const harness::Result R = Launch(Args, Opts);
+    EXPECT_EQ(R.Status, End.Status);
+    EXPECT_EQ(R.Out, End.Output == Late ? Report(Args, true, std::to_string(End.Status)) : "");
   }
 }
 
