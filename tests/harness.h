@@ -78,6 +78,10 @@ bool EndsSoon(int Pid);
 // POSIX, as root: a copy of `Program` owned by root with the setuid bit, in a
 // folder anyone may enter. "" elsewhere.
 std::string SetuidCopy(const std::string& Program);
+// POSIX: a directory under `Under` deeper than the kernel's path limit, with a
+// link "probe" to `Program` in it; returns the shell commands that enter it
+// step by step. Windows: "".
+std::string DeepDirectory(const std::string& Under, const std::string& Program);
 // POSIX: a copy of `Program` at `Path`, held open for writing (the kernel will
 // not run it) until Release. Windows: nothing, -1.
 int CopyHeldForWriting(const std::string& Program, const std::string& Path);

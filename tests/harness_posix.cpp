@@ -300,6 +300,25 @@ std::string SetuidCopy(const std::string& Program) {
   return Copy;
 }
 
+std::string DeepDirectory(const std::string& Under, const std::string& Program) {
+  const std::string Part(200, 'd');
+  std::string Steps = "cd " + Under;
+  int Fd = open(Under.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  for (int Depth = 0; Depth < 22; ++Depth) { // 4400 bytes below `Under`
+    mkdirat(Fd, Part.c_str(), 0755);
+    const int Next = openat(Fd, Part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    close(Fd);
+    Fd = Next;
+    Steps += " && cd " + Part;
+  }
+  const int Linked = symlinkat(Program.c_str(), Fd, "probe");
+  close(Fd);
+  if (Linked != 0) {
+    throw std::runtime_error("cannot link the program in the deep directory");
+  }
+  return Steps;
+}
+
 int CopyHeldForWriting(const std::string& Program, const std::string& Path) {
   WriteFile(Path, ReadFile(Program), true);
   return open(Path.c_str(), O_WRONLY | O_CLOEXEC);

@@ -197,6 +197,10 @@ std::string SetuidCopy(const std::string& /*Program*/) {
   return {};
 }
 
+std::string DeepDirectory(const std::string& /*Under*/, const std::string& /*Program*/) {
+  return {};
+}
+
 int CopyHeldForWriting(const std::string& /*Program*/, const std::string& /*Path*/) {
   return -1;
 }
