@@ -295,7 +295,7 @@ std::string SetuidCopy(const std::string& Program) {
   if (geteuid() != 0) {
     return {};
   }
-  const std::string Copy = AsNobody(Program, CopyDir).back();
+  std::string Copy = AsNobody(Program, CopyDir).back();
   chmod(Copy.c_str(), 04755);
   return Copy;
 }
