@@ -30,6 +30,14 @@ enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck, 
 // once the program has stopped (never, if it does not stop within 5 seconds).
 enum class Terminal { None, CtrlC, CtrlQuit, HangUp, Fg };
 
+// A launcher built with AddressSanitizer: it cannot check for leaks under
+// ptrace (strace), nor run under qemu-user.
+#ifdef LAUNCH_SANITIZED
+inline constexpr bool kSanitizedLauncher = true;
+#else
+inline constexpr bool kSanitizedLauncher = false;
+#endif
+
 // The status of a run that outlived the harness's deadline and was killed.
 inline constexpr std::uint32_t kTimedOut = 2000;
 
