@@ -301,8 +301,8 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        SIGTERM,
        Late,
        1},
-      {"SIGUSR1 after the end, read late", {"PROBE_SLEEP_MS=0"}, SIGUSR1, Late, 0},
-      {"SIGQUIT after the end, read late", {"PROBE_SLEEP_MS=0"}, SIGQUIT, Late, 0},
+      {"SIGUSR1 after the end, read late", {"PROBE_SLEEP_MS=0"}, 10 /* SIGUSR1 */, Late, 0},
+      {"SIGQUIT after the end, read late", {"PROBE_SLEEP_MS=0"}, 3 /* SIGQUIT */, Late, 0},
   };
   Opts.StdoutRoom = Report(Args, true, "0").find("Code retour");
   Opts.ReadyFile = RecordPath;
