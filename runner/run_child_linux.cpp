@@ -113,17 +113,17 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   sigset_t Early; // what came before the child was there to get it
   sigpending(&Early);
   close(DirFd);
+  RunOutcome Refused; // read through the program's directory, before it is closed
   if (Pid == 0) {
-    RunOutcome Refused = Failure.DirectoryFailed ? RunOutcome{false, kStatusLauncherFailed,
-                                                              DirectoryFailure(Failure.Error), 0}
-                                                 : ExecFailure(Failure.Error, Program);
-    if (Program.DirFd >= 0) {
-      close(Program.DirFd);
-    }
-    return StartFailed(Refused.Code, std::move(*Refused.Failure));
+    Refused = Failure.DirectoryFailed
+                  ? RunOutcome{false, kStatusLauncherFailed, DirectoryFailure(Failure.Error), 0}
+                  : ExecFailure(Failure.Error, Program);
   }
   if (Program.DirFd >= 0) {
     close(Program.DirFd);
+  }
+  if (Pid == 0) {
+    return StartFailed(Refused.Code, std::move(*Refused.Failure));
   }
   if (!Wait) {
     if (getpid() == 1) {
