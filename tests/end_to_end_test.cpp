@@ -37,6 +37,10 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string File = Dir + "/plain.txt";
   harness::WriteFile(File, "not a program\n", true);
   harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp\n", true);
+  harness::WriteFile(Dir + "/notes.txt", "", false);
+  harness::WriteFile(Dir + "/plain-interpreter", "#!" + Dir + "/notes.txt\n", true);
+  harness::WriteFile(Dir + "/ok.sh", "#!/bin/sh\nexit 0\n", true);
+  const std::string DeepScript = harness::DeepDirectory(Dir, Dir + "/ok.sh");
   std::filesystem::create_directory(Dir + "/My Tools");
   harness::WriteFile(Dir + "/My Tools/bad.exe", "not a program\n", true);
   std::filesystem::create_directory(Dir + "/locked");
@@ -266,8 +270,35 @@ TEST_F(EndToEnd, StatusesAndReports) {
        {},
        126,
        false,
-       "Exec format error (error 8)",
+       "launch: cannot start '{file}': Exec format error (error 8)\n",
        "(error 193)"},
+      {"an interpreter that cannot be run",
+       {"{dir}/plain-interpreter", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start '{dir}/plain-interpreter': bad interpreter '{dir}/notes.txt': "
+       "Permission denied (error 13)\n",
+       nullptr},
+      {"a script in a caller deeper than the path limit",
+       {"./ok.sh", "", ".", "TRUE"},
+       {},
+       0,
+       true,
+       "",
+       nullptr,
+       false,
+       {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
+      {"a script in such a caller, run elsewhere",
+       {"./ok.sh", "", "{dir}", "TRUE"},
+       {},
+       126,
+       false,
+       "launch: cannot start './ok.sh': a script this deep runs only in the caller's directory: "
+       "File name too long (error 36)\n",
+       nullptr,
+       false,
+       {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
       {"empty working directory",
        {"{probe}", "", "", "TRUE"},
        {},
@@ -509,7 +540,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
        "." + Sep + Dir.substr(ProbeDir.size() + 1)}, // PWD holds no "." part
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
       {"relative to a caller deeper than the path limit",
-       "./probe",
+       "./" + ProbeName,
        "",
        {},
        "",

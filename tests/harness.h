@@ -87,8 +87,8 @@ bool EndsSoon(int Pid);
 // folder anyone may enter. "" elsewhere.
 std::string SetuidCopy(const std::string& Program);
 // POSIX: a directory under `Under` deeper than the kernel's path limit, with a
-// link "probe" to `Program` in it; returns the shell commands that enter it
-// step by step. Windows: "".
+// link to `Program` in it, of the same file name; returns the shell commands
+// that enter it step by step. Windows: "".
 std::string DeepDirectory(const std::string& Under, const std::string& Program);
 // POSIX: a copy of `Program` at `Path`, held open for writing (the kernel will
 // not run it) until Release. Windows: nothing, -1.

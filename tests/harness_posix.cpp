@@ -314,9 +314,10 @@ std::string DeepDirectory(const std::string& Under, const std::string& Program) 
     Fd = Next;
     Steps += " && cd " + Part;
   }
-  const int Linked = symlinkat(Program.c_str(), Fd, "probe");
+  const std::string Name = std::filesystem::path(Program).filename();
+  const bool Linked = symlinkat(Program.c_str(), Fd, Name.c_str()) == 0 || errno == EEXIST;
   close(Fd);
-  if (Linked != 0) {
+  if (!Linked) {
     throw std::runtime_error("cannot link the program in the deep directory");
   }
   return Steps;
