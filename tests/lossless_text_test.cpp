@@ -26,6 +26,12 @@ TEST(LosslessText, DecodesValidUtf8AndEscapesEveryOtherByte) {
       {"\xF4\x90\x80\x80", L"\xDCF4\xDC90\xDC80\xDC80"}, // above U+10FFFF
       {"\xE2\x82", L"\xDCE2\xDC82"},                     // cut short
       {"\xC3\xA9\xA9", L"\u00E9\xDCA9"},                 // valid, then a stray byte
+      // The edges of each lead byte's range and of the code space.
+      {"\xE0\xA0\x80\xEF\xBF\xBF", L"\u0800\uFFFF"},
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", L"\U00010000\U0010FFFF"},
+      {"\xC2\x80\xDF\xBF\xED\x9F\xBF", L"\u0080\u07FF\uD7FF"},
+      {"\xF0\x8F\xBF\xBF", L"\xDCF0\xDC8F\xDCBF\xDCBF"}, // overlong, four bytes
+      {"\xC1\xBF\xF5\x80", L"\xDCC1\xDCBF\xDCF5\xDC80"}, // never lead bytes
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(DecodeLossless(Case.Bytes), Case.Text);

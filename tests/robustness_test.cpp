@@ -293,6 +293,8 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
     int Signal;
     harness::Stdout Output;
     std::uint32_t Status;
+    bool Hostile = false;                 // every signal blocked by the caller
+    std::vector<std::string> Prefix = {}; // what runs the launcher
   } Ends[] = {
       {"SIGTERM after the end, nobody reads", {"PROBE_SLEEP_MS=0"}, SIGTERM, Stuck, 1000 + SIGTERM},
       {"SIGTERM relayed, nobody reads", {"PROBE_SLEEP_MS=20000"}, SIGTERM, Stuck, 1000 + SIGTERM},
@@ -301,6 +303,21 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        SIGTERM,
        Late,
        1},
+      {"SIGHUP after the end, nobody reads", {"PROBE_SLEEP_MS=0"}, SIGHUP, Stuck, 1000 + SIGHUP},
+      {"SIGTERM after the end, blocked by the caller, read late",
+       {"PROBE_SLEEP_MS=0"},
+       SIGTERM,
+       Late,
+       0,
+       true},
+      // A PID 1 ignores a signal left at its default: its handler ends it.
+      {"SIGTERM relayed and handled by the child of a PID 1, nobody reads",
+       {"PROBE_CATCH=15", "PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=300"},
+       0,
+       Stuck,
+       128 + SIGTERM,
+       false,
+       {"/usr/bin/unshare", "-Urfp", "--mount-proc"}},
       {"SIGUSR1 after the end, read late", {"PROBE_SLEEP_MS=0"}, 10 /* SIGUSR1 */, Late, 0},
       {"SIGQUIT after the end, read late", {"PROBE_SLEEP_MS=0"}, 3 /* SIGQUIT */, Late, 0},
   };
@@ -311,6 +328,8 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
     Opts.Env = End.Env;
     Opts.Output = End.Output;
     Opts.SignalWhenReady = End.Signal;
+    Opts.HostileSignals = End.Hostile;
+    Opts.Prefix = End.Prefix;
     const harness::Result R = Launch(Args, Opts);
     EXPECT_EQ(R.Status, End.Status);
     EXPECT_EQ(R.Out, End.Output == Late ? Report(Args, true, std::to_string(End.Status)) : "");
