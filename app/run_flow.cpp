@@ -1,9 +1,12 @@
 #include "run_flow.h"
 
+#include <algorithm>
+
 #include "console.h"
 #include "help.h"
 #include "report.h"
 #include "run_child.h"
+#include "system_error.h"
 
 namespace launch {
 
@@ -88,9 +91,14 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   if (Outcome.Failure) {
     RunFailure Failure = *Outcome.Failure;
     const std::wstring Program = Failure.Program.value_or(Request.Exe);
-    // A system message may name the program as "%1".
-    if (const auto At = Failure.Reason.find(L"%1"); At != std::wstring::npos) {
-      Failure.Reason.replace(At, 2, Program);
+    // A system message may name the program as "%1". It ends the reason, after
+    // the names the caller gave (a directory may hold a "%1" of its own).
+    if (Failure.ErrorCode) {
+      const std::size_t Message = SystemReason(*Failure.ErrorCode).size();
+      const std::size_t From = Failure.Reason.size() - std::min(Message, Failure.Reason.size());
+      if (const auto At = Failure.Reason.find(L"%1", From); At != std::wstring::npos) {
+        Failure.Reason.replace(At, 2, Program);
+      }
     }
     WriteFailureReason((Outcome.Started ? L"cannot read the exit code of '" : L"cannot start '") +
                            Program + L"'",

@@ -318,6 +318,7 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        128 + SIGTERM,
        false,
        {"/usr/bin/unshare", "-Urfp", "--mount-proc"}},
+      {"the child dies of its own SIGHUP, read late", {"PROBE_SIGNAL=1"}, 0, Late, 129},
       {"SIGUSR1 after the end, read late", {"PROBE_SLEEP_MS=0"}, 10 /* SIGUSR1 */, Late, 0},
       {"SIGQUIT after the end, read late", {"PROBE_SLEEP_MS=0"}, 3 /* SIGQUIT */, Late, 0},
   };
