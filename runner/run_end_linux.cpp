@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "runner_linux.h"
@@ -19,7 +19,7 @@ namespace {
 
 // How long a status line that follows a relayed termination signal waits for
 // its reader before that signal ends the launcher after all.
-constexpr time_t kReaderBoundSeconds = 5;
+constexpr long kReaderBoundSeconds = 5;
 
 int RelayedStop = 0; // the last termination signal relayed while the child ran
 
@@ -45,18 +45,25 @@ bool CanWriteNow() {
   return poll(&Report, 1, 0) == 1;
 }
 
-// Sends `Signal` to the launcher once the bound has passed; false when no
-// timer can be had.
-bool ArmBound(int Signal, timer_t& Timer) {
-  sigevent Event{};
-  Event.sigev_notify = SIGEV_SIGNAL;
-  Event.sigev_signo = Signal;
-  if (timer_create(CLOCK_MONOTONIC, &Event, &Timer) != 0) {
-    return false;
+// The bound has passed: the relayed signal ends the launcher after all.
+void EndAtBound(int /*Signal*/) {
+  if (getpid() == 1) {
+    EndAsPidOne(RelayedStop);
   }
-  itimerspec Bound{};
+  EndBy(RelayedStop);
+}
+
+// Arms the bound with SIGALRM (a POSIX timer would link a thread library into
+// the static program for this one use); false when no timer can be had.
+bool ArmBound() {
+  SetDisposition(SIGALRM, EndAtBound);
+  sigset_t Alarm;
+  sigemptyset(&Alarm);
+  sigaddset(&Alarm, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &Alarm, nullptr);
+  itimerval Bound{};
   Bound.it_value.tv_sec = kReaderBoundSeconds;
-  return timer_settime(Timer, 0, &Bound, nullptr) == 0;
+  return setitimer(ITIMER_REAL, &Bound, nullptr) == 0;
 }
 
 // Once the child has ended, the launcher has only its status line left to
@@ -66,8 +73,8 @@ bool ArmBound(int Signal, timer_t& Timer) {
 // launcher as well: when the child died of it, the launcher ends by it if the
 // line cannot go out at once (its status says the same); when the child
 // handled it, the line waits for its reader up to a bound, then the signal
-// ends the launcher. Returns whether a bound timer was armed.
-bool YieldToTermination(const RunOutcome& Outcome, const CallerSettings& Caller, timer_t& Timer) {
+// ends the launcher. Returns whether the bound was armed.
+bool YieldToTermination(const RunOutcome& Outcome, const CallerSettings& Caller) {
   sigset_t Yielding;
   sigemptyset(&Yielding);
   for (const int Signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -82,7 +89,7 @@ bool YieldToTermination(const RunOutcome& Outcome, const CallerSettings& Caller,
   if (RelayedStop == 0 || sigismember(&Yielding, RelayedStop) != 1) {
     return false;
   }
-  if (Outcome.KilledBy != RelayedStop && ArmBound(RelayedStop, Timer)) {
+  if (Outcome.KilledBy != RelayedStop && ArmBound()) {
     return true;
   }
   if (!CanWriteNow()) {
@@ -134,15 +141,15 @@ void EndUnrelayed(int Signal, int Error, const CallerSettings& Caller) {
 
 void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Caller,
                void (*WriteStatusLine)(ReturnCode)) {
-  timer_t Timer{};
-  const bool Bounded = Waited && YieldToTermination(Outcome, Caller, Timer);
+  const bool Bounded = Waited && YieldToTermination(Outcome, Caller);
   WriteStatusLine(Outcome.Code);
   // The line is out: no signal may end the launcher with another status now.
   sigset_t All;
   sigfillset(&All);
   sigprocmask(SIG_BLOCK, &All, nullptr);
   if (Bounded) {
-    timer_delete(Timer);
+    const itimerval Off{};
+    setitimer(ITIMER_REAL, &Off, nullptr);
   }
   // A shell tells an interrupted job from one that handled the interrupt by
   // how it ended: an exit of 130 would let its loop go on. A PID 1 cannot end
