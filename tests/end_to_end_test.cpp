@@ -68,6 +68,12 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string Blank = "launch: warning: IsWaiting is 'TRUE " + NearMiss;
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
+  const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
+  const std::string Deep = "{dir}\\" + std::string(IsWindows() ? 299 - Dir.size() : 1, 'd');
+  if (IsWindows()) {
+    std::filesystem::create_directory(Expand(Deep, "", NativePath(Dir), ""));
+  }
+  const std::string TooDeep = "working directory '" + Deep + "': "; // 300 units
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
@@ -243,7 +249,14 @@ TEST_F(EndToEnd, StatusesAndReports) {
        125,
        false,
        NotFound,
-       BadDir},
+       NoDir.c_str()},
+      {"working directory longer than MAX_PATH, refused",
+       {"{probe}", "", Deep, "TRUE"},
+       {},
+       125,
+       false,
+       nullptr,
+       TooDeep.c_str()},
       {"file as working directory",
        {"{probe}", "", "{file}", "TRUE"},
        {},
@@ -292,11 +305,14 @@ TEST_F(EndToEnd, WithoutTheWaitAChildThatEndedIsNeverASuccess) {
 
 TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
   // The child shares stdout: its line must land between the echo and the
-  // status, also for a caller without a console (Windows: DETACHED_PROCESS).
-  for (const bool Detached : {false, true}) {
+  // status, also for a caller without a console (Windows: DETACHED_PROCESS),
+  // and for a stdout the launcher may not pass on by inheritance (Windows).
+  const std::pair<bool, bool> Callers[] = {{false, false}, {true, false}, {false, true}};
+  for (const auto& [Detached, Private] : Callers) {
     harness::Options Opts;
     Opts.Env = {"PROBE_SAY=child was here", "PROBE_SLEEP_MS=200"};
     Opts.Detached = Detached;
+    Opts.PrivateStdout = Private;
     const std::vector<std::string> Args = {Probe, "", NativePath(Dir), "TRUE"};
     const std::string Out = Launch(Args, Opts).Out;
     const std::string Expected = Report(Args, true, "0");

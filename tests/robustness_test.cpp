@@ -1,6 +1,7 @@
 // The launcher under pressure: interrupts while it waits, a report that cannot
 // be written, and hostile arguments. Each ends with its documented status and
 // the status line; none may crash the launcher.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -62,6 +63,8 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
       {{"PROBE_SLEEP_MS=20000"}, {}, 130, KilledBy + 2, Terminal::CtrlC, 1, {}, Setsid, Own},
       {{"PROBE_SLEEP_MS=20000"}, {}, 131, KilledBy + 3, Terminal::CtrlQuit, 1, {}, Setsid, Own},
       {{"PROBE_SLEEP_MS=20000"}, {}, 129, 129, Terminal::HangUp},
+      // Windows: the console closes; the child's own handler decides, and ends it.
+      {{"PROBE_SLEEP_MS=2000"}, {}, 129, 129, Terminal::HangUp, 1, {}, "", "", 9},
       // As PID 1 of a namespace, the launcher reaps the orphans that end.
       {{}, AsPid1, 0, 0, Terminal::None, 1, {}, Dir + "/orphans.sh"},
       // Killed outright: no status line, and the child goes with it.
@@ -107,9 +110,12 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
     const char* Name;
     std::vector<std::string> Args;
     bool Killed;
+    int Kills = 0; // or killed as the child appears, and 2, 4, ... ms later
   } Cases[] = {
       {"child", {Probe, "", Dir, "TRUE"}, true},
       {"grandchild", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true},
+      {"during the start", {Probe, "", Dir, "TRUE"}, true, 5},
+      {"during cmd.exe's start", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true, 5},
       {"start /b", {"cmd.exe", "/c start \"\" /b " + Quoted, Dir, "TRUE"}, false},
       {"no wait", {Probe, "", Dir, ""}, false},
   };
@@ -123,9 +129,11 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
     harness::Options Opts;
     Opts.Env = {"PROBE_SLEEP_MS=" + std::string(Case.Killed ? "20000" : "1000"),
                 "PROBE_TOUCH=" + Touched};
-    Opts.EndOnceExists = Case.Killed ? RecordPath : "";
-    const harness::Result R = Launch(Case.Args, Opts);
-    EXPECT_EQ(R.StdoutClosed, Case.Killed);
+    Opts.EndOnceExists = Case.Killed && Case.Kills == 0 ? RecordPath : "";
+    for (int Kill = 0; Kill < std::max(Case.Kills, 1); ++Kill) {
+      Opts.EndAfterChildMs = Case.Kills == 0 ? -1 : 2 * Kill;
+      EXPECT_EQ(Launch(Case.Args, Opts).StdoutClosed, Case.Killed) << Kill;
+    }
     bool Lived = Case.Killed;                             // the pipe above tells for those
     for (int Tries = 0; Tries < 100 && !Lived; ++Tries) { // 10 s at most
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
