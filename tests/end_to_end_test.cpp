@@ -309,7 +309,7 @@ TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
     harness::Options Opts;
     Opts.Env = {"PROBE_SAY=child was here", "PROBE_SLEEP_MS=200"};
     Opts.Detached = Detached;
-    Opts.PrivateStdout = Private;
+    Opts.PrivateOut = Private;
     const std::vector<std::string> Args = {Probe, "", NativePath(Dir), "TRUE"};
     const std::string Out = Launch(Args, Opts).Out;
     const std::string Expected = Report(Args, true, "0");

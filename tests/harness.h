@@ -12,8 +12,8 @@ struct Result {
   std::uint32_t Status = 0; // all the bits the platform keeps
   std::string Out;          // stdout, as bytes
   std::string Err;          // stderr, as bytes
-  // Windows, with EndOnceExists or EndAfterChildMs: every writer of stdout,
-  // and the child seen, were gone within a second of the program's end.
+  // Windows, with EndOnceExists: every writer of stdout was gone within a
+  // second of the program's end.
   bool StdoutClosed = false;
 };
 
@@ -46,11 +46,11 @@ struct Options {
   std::string ReadyFile;
   int SignalWhenReady = 0; // POSIX: sent to the program 200 ms after ReadyFile is ready
   std::size_t StdoutRoom = 0;
-  bool Detached = false;      // Windows: started with DETACHED_PROCESS (no console)
-  std::string EndOnceExists;  // Windows: TerminateProcess it once this file exists
-  int EndAfterChildMs = -1;   // Windows: or this long after a child of it appears
-  bool PrivateStdout = false; // Windows: its stdout is not inheritable
-  std::string Argv0;          // Windows: the line's program name, when not the program
+  bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
+  std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
+  int EndAfterOutputMs = -1; // Windows: or this long after its first output
+  bool PrivateOut = false;   // Windows: its stdout is not inheritable
+  std::string Argv0;         // Windows: the line's program name, when not the program
 };
 
 // Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program

@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include <tlhelp32.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -88,35 +87,16 @@ BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
 }
 
-// The first process started by process `Pid` (Wine's console host aside),
-// looked for without a pause for 20 seconds at most.
-HANDLE FirstChild(DWORD Pid) {
-  HANDLE Child = nullptr;
-  for (const ULONGLONG End = GetTickCount64() + 20000; !Child && GetTickCount64() < End;) {
-    const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W P{};
-    P.dwSize = sizeof(P);
-    for (BOOL More = Process32FirstW(Snapshot, &P); More; More = Process32NextW(Snapshot, &P)) {
-      if (!Child && P.th32ParentProcessID == Pid && _wcsicmp(P.szExeFile, L"conhost.exe") != 0) {
-        Child = OpenProcess(SYNCHRONIZE, FALSE, P.th32ProcessID);
-      }
-    }
-    CloseHandle(Snapshot);
-  }
-  return Child;
-}
-
 // Makes the handle at `Value` in the suspended `Program` one it cannot pass on
-// by inheritance: a copy without the flag, made until the freed value is reused.
+// by inheritance, at the same value: Wine gives a handle closed by its own
+// duplication back at once, Windows the slot closed last.
 void MakePrivate(HANDLE Program, HANDLE Value) {
-  HANDLE Next = nullptr;
-  DuplicateHandle(Program, Value, Program, &Next, 0, FALSE,
-                  DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
-  const HANDLE Copy = Next;
-  for (int Spare = 0; Spare < 4096 && Next != Value; ++Spare) { // spares stay: harmless
-    DuplicateHandle(Program, Copy, Program, &Next, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  HANDLE Copy = nullptr;
+  for (int Step = 0; Step < 2 && Copy != Value; ++Step) {
+    DuplicateHandle(Program, Step == 0 ? Value : Copy, Program, &Copy, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
   }
-  if (Next != Value) {
+  if (Copy != Value) {
     throw std::runtime_error("cannot make the program's stdout private");
   }
 }
@@ -154,9 +134,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
       Opts.Argv0.empty() ? nullptr : ProgramPath.c_str(), CommandLine.data(), nullptr, nullptr,
       TRUE,
       CREATE_UNICODE_ENVIRONMENT | (Opts.Detached ? DETACHED_PROCESS : 0) |
-          (Opts.PrivateStdout ? CREATE_SUSPENDED : 0),
+          (Opts.PrivateOut ? CREATE_SUSPENDED : 0),
       Environment.data(), CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
-  if (Started && Opts.PrivateStdout) {
+  if (Started && Opts.PrivateOut) {
     MakePrivate(Process.hProcess, Startup.hStdOutput);
     ResumeThread(Process.hThread);
   }
@@ -176,13 +156,14 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     CloseHandle(CreateRemoteThread(Process.hProcess, nullptr, 0, Routine,
                                    reinterpret_cast<void*>(CTRL_CLOSE_EVENT), 0, nullptr));
   }
-  const HANDLE Child = Opts.EndAfterChildMs < 0 ? nullptr : FirstChild(Process.dwProcessId);
-  if (!Opts.EndOnceExists.empty() || Opts.EndAfterChildMs >= 0) {
+  if (!Opts.EndOnceExists.empty() || Opts.EndAfterOutputMs >= 0) {
     const std::wstring Path = Wide(NativePath(Opts.EndOnceExists));
+    DWORD Output = 0;
     WaitUntil(20000, [&] {
-      return Path.empty() || GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+      return Path.empty() ? PeekNamedPipe(OutRead, nullptr, 0, nullptr, &Output, nullptr) && Output
+                          : GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
     });
-    Sleep(Opts.EndAfterChildMs > 0 ? static_cast<DWORD>(Opts.EndAfterChildMs) : 0);
+    Sleep(static_cast<DWORD>(std::max(Opts.EndAfterOutputMs, 0)));
     TerminateProcess(Process.hProcess, 0xDEAD);
     WaitForSingleObject(Process.hProcess, 20000);
     R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left
@@ -190,10 +171,6 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
       return !PeekNamedPipe(OutRead, nullptr, 0, nullptr, nullptr, nullptr) &&
              GetLastError() == ERROR_BROKEN_PIPE;
     });
-    R.StdoutClosed =
-        R.StdoutClosed &&
-        (Opts.EndAfterChildMs < 0 || (Child && WaitForSingleObject(Child, 1000) == WAIT_OBJECT_0));
-    CloseHandle(Child);
   }
   if (WaitForSingleObject(Process.hProcess, 120000) != WAIT_OBJECT_0) {
     TerminateProcess(Process.hProcess, 0xDEAD);

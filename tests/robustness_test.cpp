@@ -110,12 +110,12 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
     const char* Name;
     std::vector<std::string> Args;
     bool Killed;
-    int Kills = 0; // or killed as the child appears, and 2, 4, ... ms later
+    int Kills = 0; // or killed that often, 0, 2, 4, ... ms after its echo (the start)
   } Cases[] = {
       {"child", {Probe, "", Dir, "TRUE"}, true},
       {"grandchild", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true},
-      {"during the start", {Probe, "", Dir, "TRUE"}, true, 5},
-      {"during cmd.exe's start", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true, 5},
+      {"during the start", {Probe, "", Dir, "TRUE"}, true, 8},
+      {"during cmd.exe's start", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true, 8},
       {"start /b", {"cmd.exe", "/c start \"\" /b " + Quoted, Dir, "TRUE"}, false},
       {"no wait", {Probe, "", Dir, ""}, false},
   };
@@ -131,7 +131,7 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
                 "PROBE_TOUCH=" + Touched};
     Opts.EndOnceExists = Case.Killed && Case.Kills == 0 ? RecordPath : "";
     for (int Kill = 0; Kill < std::max(Case.Kills, 1); ++Kill) {
-      Opts.EndAfterChildMs = Case.Kills == 0 ? -1 : 2 * Kill;
+      Opts.EndAfterOutputMs = Case.Kills == 0 ? -1 : 2 * Kill;
       EXPECT_EQ(Launch(Case.Args, Opts).StdoutClosed, Case.Killed) << Kill;
     }
     bool Lived = Case.Killed;                             // the pipe above tells for those
