@@ -69,7 +69,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
   const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
-  const std::string Deep = "{dir}\\" + std::string(300, 'd');
+  const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
   const std::string TooDeep = "working directory '" + Deep + "': ";
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
@@ -247,13 +247,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        NotFound,
        NoDir.c_str()},
-      {"missing working directory longer than MAX_PATH",
-       {"{probe}", "", Deep, "TRUE"},
-       {},
-       125,
-       false,
-       nullptr,
-       TooDeep.c_str()},
+      {"over MAX_PATH", {"{probe}", "", Deep, "TRUE"}, {}, 125, false, nullptr, TooDeep.c_str()},
       {"file as working directory",
        {"{probe}", "", "{file}", "TRUE"},
        {},

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -87,9 +86,8 @@ BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
 }
 
-// Makes the handle at `Value` in the suspended `Program` one it cannot pass on
-// by inheritance, at the same value: Wine gives a handle closed by its own
-// duplication back at once, Windows the slot closed last.
+// Makes the handle at `Value` in the suspended `Program` non-inheritable at the
+// same value (Wine reuses the slot at once, Windows at the next duplicate).
 void MakePrivate(HANDLE Program, HANDLE Value) {
   HANDLE Copy = nullptr;
   for (int Step = 0; Step < 2 && Copy != Value; ++Step) {
@@ -163,7 +161,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
       return Path.empty() ? PeekNamedPipe(OutRead, nullptr, 0, nullptr, &Output, nullptr) && Output
                           : GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
     });
-    Sleep(static_cast<DWORD>(std::max(Opts.EndAfterOutputMs, 0)));
+    Sleep(Opts.EndAfterOutputMs > 0 ? Opts.EndAfterOutputMs : 0);
     TerminateProcess(Process.hProcess, 0xDEAD);
     WaitForSingleObject(Process.hProcess, 20000);
     R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left
