@@ -49,7 +49,6 @@ struct Options {
   bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
   std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
   int EndAfterOutputMs = -1; // Windows: or this long after its first output
-  bool PrivateOut = false;   // Windows: its stdout is not inheritable
   std::string Argv0;         // Windows: the line's program name, when not the program
 };
 

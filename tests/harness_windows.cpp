@@ -86,19 +86,6 @@ BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
 }
 
-// Makes the handle at `Value` in the suspended `Program` non-inheritable at the
-// same value (Wine reuses the slot at once, Windows at the next duplicate).
-void MakePrivate(HANDLE Program, HANDLE Value) {
-  HANDLE Copy = nullptr;
-  for (int Step = 0; Step < 2 && Copy != Value; ++Step) {
-    DuplicateHandle(Program, Step == 0 ? Value : Copy, Program, &Copy, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE);
-  }
-  if (Copy != Value) {
-    throw std::runtime_error("cannot make the program's stdout private");
-  }
-}
-
 } // namespace
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
@@ -130,14 +117,8 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   const std::wstring CallerDir = Wide(NativePath(Opts.CallerDir));
   const BOOL Started = CreateProcessW(
       Opts.Argv0.empty() ? nullptr : ProgramPath.c_str(), CommandLine.data(), nullptr, nullptr,
-      TRUE,
-      CREATE_UNICODE_ENVIRONMENT | (Opts.Detached ? DETACHED_PROCESS : 0) |
-          (Opts.PrivateOut ? CREATE_SUSPENDED : 0),
-      Environment.data(), CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
-  if (Started && Opts.PrivateOut) {
-    MakePrivate(Process.hProcess, Startup.hStdOutput);
-    ResumeThread(Process.hThread);
-  }
+      TRUE, CREATE_UNICODE_ENVIRONMENT | (Opts.Detached ? DETACHED_PROCESS : 0), Environment.data(),
+      CallerDir.empty() ? nullptr : CallerDir.c_str(), &Startup, &Process);
   CloseHandle(Startup.hStdInput);
   CloseHandle(Startup.hStdOutput);
   CloseHandle(Startup.hStdError);
