@@ -51,7 +51,9 @@ CallerSettings PrepareLauncher();
 //            gets SIGCONT after a signal meant to end it; in the terminal's
 //            foreground group the launcher stops and goes on with its child.
 //   Windows  a console control handler swallows Ctrl-C and Ctrl-Break until the
-//            launcher ends; the console sends them to the child as well.
+//            launcher ends; the console sends them to the child as well. On a
+//            console close, logoff or shutdown it goes on waiting until the
+//            system ends it.
 //
 // The child starts with an empty signal mask, SIGCHLD at its default, SIGPIPE
 // as the caller had it, every other disposition as the caller left it, and
@@ -59,9 +61,9 @@ CallerSettings PrepareLauncher();
 //
 // Windows: CreateProcessW reads the program from the line by its own rules.
 // A launcher without a console starts the child with CREATE_NO_WINDOW. While
-// waiting, the child and all it starts are in a job that ends them if the
-// launcher dies; after a normal end the job lets them live. If no job can be
-// made or joined, the child runs without one.
+// waiting, the child and all it starts are in a job, from the child's
+// creation on, that ends them if the launcher dies; after a normal end the job
+// lets them live. If no job can be made or joined, the child runs without one.
 // POSIX: the line is split as a Windows C runtime splits its command line
 // (SplitCommandLine); a program name without a slash is searched on PATH, one
 // with a slash is taken relative to the caller's current directory. A child

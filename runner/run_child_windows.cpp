@@ -20,19 +20,18 @@ namespace {
 // The handler stays until the launcher exits, so that a second Ctrl-C cannot
 // end it between the child's end and the status line.
 // (Not SetConsoleCtrlHandler(NULL, TRUE): children inherit that setting.)
-BOOL WINAPI SwallowInterrupt(DWORD Event) {
-  return Event == CTRL_C_EVENT || Event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+// A closing console, a logoff or a shutdown reaches the child too, and the
+// system ends a process once its handler returns: this handler never returns
+// for those, so the launcher goes on waiting and the job does not end the
+// child before the child's own handler has run. The launcher then reports the
+// child's end, or the system ends it (and the job the child) at its deadline.
+BOOL WINAPI OutliveConsoleEvents(DWORD Event) {
+  if (Event == CTRL_C_EVENT || Event == CTRL_BREAK_EVENT) {
+    return TRUE;
+  }
+  Sleep(INFINITE);
+  return TRUE;
 }
-
-// The launcher's three standard handles, handed to the child explicitly:
-// Windows copies them by itself only for a child that shares the launcher's
-// console (and, as reported, not even then for a 32-bit program on 64-bit
-// Windows 7); a launcher without a console would leave the child none.
-struct StandardHandles {
-  HANDLE Input = GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE Output = GetStdHandle(STD_OUTPUT_HANDLE);
-  HANDLE Error = GetStdHandle(STD_ERROR_HANDLE);
-};
 
 // Console handles before Windows 8 are not kernel handles: their two low bits
 // are set, they cannot go in a handle list, and a child on the same console
@@ -41,21 +40,51 @@ bool IsConsolePseudoHandle(HANDLE Handle) {
   return (reinterpret_cast<ULONG_PTR>(Handle) & 3) == 3;
 }
 
-// The handles the child may inherit: each inheritable standard handle once. A
-// handle in the list must be inheritable, or CreateProcessW fails.
-std::vector<HANDLE> InheritableList(const StandardHandles& Std) {
-  std::vector<HANDLE> List;
-  for (const HANDLE Handle : {Std.Input, Std.Output, Std.Error}) {
-    DWORD Flags = 0;
-    if (Handle == nullptr || Handle == INVALID_HANDLE_VALUE || IsConsolePseudoHandle(Handle) ||
-        std::find(List.begin(), List.end(), Handle) != List.end() ||
-        !GetHandleInformation(Handle, &Flags) || (Flags & HANDLE_FLAG_INHERIT) == 0) {
-      continue;
+// The launcher's three standard handles, handed to the child explicitly:
+// Windows copies them by itself only for a child that shares the launcher's
+// console (and, as reported, not even then for a 32-bit program on 64-bit
+// Windows 7); a launcher without a console would leave the child none.
+// Each kernel handle goes as an inheritable duplicate made for the child
+// alone: the launcher's own may not be inheritable, and a value the child
+// does not inherit means nothing in its handle table. A handle that cannot be
+// duplicated (not a handle of the launcher's at all) gives the child none.
+class StandardHandles {
+public:
+  StandardHandles() {
+    const DWORD Which[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (std::size_t I = 0; I < Values.size(); ++I) {
+      const HANDLE Own = GetStdHandle(Which[I]);
+      Values[I] = Own;
+      if (Own == nullptr || Own == INVALID_HANDLE_VALUE || IsConsolePseudoHandle(Own)) {
+        continue;
+      }
+      HANDLE Copy = nullptr;
+      const BOOL Duplicated = DuplicateHandle(GetCurrentProcess(), Own, GetCurrentProcess(), &Copy,
+                                              0, TRUE, DUPLICATE_SAME_ACCESS);
+      Values[I] = Duplicated ? Copy : nullptr;
+      if (Duplicated) {
+        Copies.push_back(Copy);
+      }
     }
-    List.push_back(Handle);
   }
-  return List;
-}
+  ~StandardHandles() {
+    for (const HANDLE Copy : Copies) {
+      CloseHandle(Copy);
+    }
+  }
+  StandardHandles(const StandardHandles&) = delete;
+  StandardHandles& operator=(const StandardHandles&) = delete;
+
+  HANDLE Input() const { return Values[0]; }
+  HANDLE Output() const { return Values[1]; }
+  HANDLE Error() const { return Values[2]; }
+  // The handles the child inherits: the duplicates, and nothing else.
+  std::vector<HANDLE>& Inherited() { return Copies; }
+
+private:
+  std::array<HANDLE, 3> Values{};
+  std::vector<HANDLE> Copies;
+};
 
 // Restricts inheritance to `Handles` (which must outlive it), so that no other
 // inheritable handle of the launcher reaches the child.
@@ -100,25 +129,6 @@ bool HasConsole() {
   return GetConsoleProcessList(Ids, 1) != 0;
 }
 
-// A job that ends the waited child and everything it starts when the
-// launcher's handle to it closes, whoever closes it: TerminateProcess on the
-// launcher, or its exit. Its handle is not inheritable. A process that asks
-// to leave the job (CREATE_BREAKAWAY_FROM_JOB) may.
-HANDLE KillOnCloseJob() {
-  const HANDLE Job = CreateJobObjectW(nullptr, nullptr);
-  if (Job == nullptr) {
-    return nullptr;
-  }
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION Limits{};
-  Limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  if (!SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &Limits, sizeof(Limits))) {
-    CloseHandle(Job);
-    return nullptr;
-  }
-  return Job;
-}
-
 // Once the child has ended normally, the processes it left behind on purpose
 // (`start /b ...`) live on: the job no longer kills on close.
 void ReleaseJob(HANDLE Job) {
@@ -127,22 +137,58 @@ void ReleaseJob(HANDLE Job) {
   SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &Limits, sizeof(Limits));
 }
 
-// Puts the suspended child in the job and lets it run. A job that cannot take
-// it (nested jobs before Windows 8, a caller's job that forbids them) is
-// dropped and the child runs without it. Returns the job kept, or null; a
-// child that cannot be resumed is ended, and `Error` tells why.
-HANDLE AdoptAndResume(const PROCESS_INFORMATION& Process, DWORD& Error) {
-  HANDLE Job = KillOnCloseJob();
-  if (Job != nullptr && !AssignProcessToJobObject(Job, Process.hProcess)) {
-    CloseHandle(Job);
-    Job = nullptr;
+// A job that ends the waited child and everything it starts when the
+// launcher's handle to it closes, whoever closes it: TerminateProcess on the
+// launcher, or its exit. Its handle is not inheritable. A process that asks
+// to leave the job (CREATE_BREAKAWAY_FROM_JOB) may.
+//
+// The launcher joins the job itself before it starts the child, so that the
+// child is born inside it: there is no moment at which a killed launcher
+// leaves a child outside the job (created suspended, it would hold the
+// caller's pipes for ever). A job the launcher cannot join (nested jobs
+// before Windows 8, a caller's job that forbids them) is dropped, and the
+// child runs without one. Returns the job joined, or null.
+HANDLE JoinKillOnCloseJob() {
+  const HANDLE Job = CreateJobObjectW(nullptr, nullptr);
+  if (Job == nullptr) {
+    return nullptr;
   }
-  Error = ERROR_SUCCESS;
-  if (ResumeThread(Process.hThread) == static_cast<DWORD>(-1)) {
-    Error = GetLastError();
-    TerminateProcess(Process.hProcess, kStatusLauncherFailed);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION Limits{};
+  Limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (!SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &Limits, sizeof(Limits)) ||
+      !AssignProcessToJobObject(Job, GetCurrentProcess())) {
+    CloseHandle(Job);
+    return nullptr;
   }
   return Job;
+}
+
+// The launcher is in the job too: the handle may close only once the job no
+// longer kills on close, or the launcher would end itself.
+void LeaveJob(HANDLE Job) {
+  if (Job != nullptr) {
+    ReleaseJob(Job);
+    CloseHandle(Job);
+  }
+}
+
+// Why CreateProcessW failed, for the caller. Error 267 is always the working
+// directory's. Windows takes a directory of MAX_PATH units or more only where
+// long paths are on, and otherwise fails with an error that need not name it
+// (3, path not found, under Wine): that failure too is the directory's, not
+// the program's, unless the program is missing, which Windows finds out first.
+RunOutcome StartFailure(DWORD Error, const std::wstring& WorkingDirectory) {
+  RunOutcome Outcome;
+  if (Error == ERROR_DIRECTORY ||
+      (Error != ERROR_FILE_NOT_FOUND && WorkingDirectory.size() >= MAX_PATH)) {
+    Outcome.Code = kStatusLauncherFailed;
+    Outcome.Failure = FailureFor(Error, L"working directory '" + WorkingDirectory + L"': ");
+  } else {
+    Outcome.Code = StatusForStartError(Error);
+    Outcome.Failure = FailureFor(Error);
+  }
+  return Outcome;
 }
 
 } // namespace
@@ -152,10 +198,9 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
   }
-  const StandardHandles Std;
-  std::vector<HANDLE> Inherited = InheritableList(Std);
-  HandleListAttribute HandleList(Inherited);
-  if (!Inherited.empty() && HandleList.Failure() != ERROR_SUCCESS) {
+  StandardHandles Std;
+  HandleListAttribute HandleList(Std.Inherited());
+  if (!Std.Inherited().empty() && HandleList.Failure() != ERROR_SUCCESS) {
     RunOutcome Outcome;
     Outcome.Code = kStatusLauncherFailed;
     Outcome.Failure = FailureFor(HandleList.Failure(), L"restricting the inherited handles: ");
@@ -164,19 +209,16 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   STARTUPINFOEXW StartupInfo{};
   StartupInfo.StartupInfo.cb = sizeof(StartupInfo);
   StartupInfo.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  StartupInfo.StartupInfo.hStdInput = Std.Input;
-  StartupInfo.StartupInfo.hStdOutput = Std.Output;
-  StartupInfo.StartupInfo.hStdError = Std.Error;
+  StartupInfo.StartupInfo.hStdInput = Std.Input();
+  StartupInfo.StartupInfo.hStdOutput = Std.Output();
+  StartupInfo.StartupInfo.hStdError = Std.Error();
   // With no inheritable kernel handle (all three on an old-style console, or
   // none at all) nothing is inherited; the console's own handles stay valid.
-  StartupInfo.lpAttributeList = Inherited.empty() ? nullptr : HandleList.Get();
+  StartupInfo.lpAttributeList = Std.Inherited().empty() ? nullptr : HandleList.Get();
   // A launcher without a console must not pop up a console window for the
   // child; CREATE_NO_WINDOW (not DETACHED_PROCESS) still gives the child a
   // console of its own for the programs that need one.
-  DWORD Flags = EXTENDED_STARTUPINFO_PRESENT | (HasConsole() ? 0 : CREATE_NO_WINDOW);
-  // The waited child starts suspended, to be in its job before it can start
-  // anything of its own.
-  Flags |= Wait ? CREATE_SUSPENDED : 0;
+  const DWORD Flags = EXTENDED_STARTUPINFO_PRESENT | (HasConsole() ? 0 : CREATE_NO_WINDOW);
   PROCESS_INFORMATION ProcessInfo{};
 
   // CreateProcessW may write into the command line, so it gets a zero-filled
@@ -185,35 +227,28 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   std::copy(CommandLine.begin(), CommandLine.end(), CommandLineBuffer.begin());
 
   if (Wait) {
-    SetConsoleCtrlHandler(SwallowInterrupt, TRUE);
+    SetConsoleCtrlHandler(OutliveConsoleEvents, TRUE);
   }
+  const HANDLE Job = Wait ? JoinKillOnCloseJob() : nullptr;
   if (!CreateProcessW(nullptr, CommandLineBuffer.data(), nullptr, nullptr,
-                      Inherited.empty() ? FALSE : TRUE, Flags, nullptr, WorkingDirectory.c_str(),
-                      &StartupInfo.StartupInfo, &ProcessInfo)) {
+                      Std.Inherited().empty() ? FALSE : TRUE, Flags, nullptr,
+                      WorkingDirectory.c_str(), &StartupInfo.StartupInfo, &ProcessInfo)) {
     const DWORD Error = GetLastError();
-    RunOutcome Outcome;
-    Outcome.Code = StatusForStartError(Error);
-    Outcome.Failure = FailureFor(Error);
-    return Outcome;
+    LeaveJob(Job);
+    return StartFailure(Error, WorkingDirectory);
   }
 
-  DWORD ResumeError = ERROR_SUCCESS;
-  const HANDLE Job = Wait ? AdoptAndResume(ProcessInfo, ResumeError) : nullptr;
   RunOutcome Outcome;
-  // A child that never ran was not started, whatever CreateProcessW said.
-  Outcome.Started = ResumeError == ERROR_SUCCESS;
-  if (!Outcome.Started) {
-    Outcome.Code = kStatusLauncherFailed;
-    Outcome.Failure = FailureFor(ResumeError, L"resuming the child: ");
-  } else if (Wait && WaitForSingleObject(ProcessInfo.hProcess, INFINITE) == WAIT_FAILED) {
+  Outcome.Started = true;
+  if (Wait && WaitForSingleObject(ProcessInfo.hProcess, INFINITE) == WAIT_FAILED) {
     // A wait that failed says nothing of how the child ended: no exit code is
     // read then, or it would pass the still-active value off as a result.
+    // The job keeps killing on close, its handle open until the launcher
+    // exits: the child does not outlive a launcher that could not follow it.
     Outcome.Code = kStatusLauncherFailed;
     Outcome.Failure = FailureFor(GetLastError(), L"waiting for the child: ");
   } else {
-    if (Job != nullptr) {
-      ReleaseJob(Job);
-    }
+    LeaveJob(Job);
     DWORD ExitCode = 0;
     if (GetExitCodeProcess(ProcessInfo.hProcess, &ExitCode) == TRUE) {
       Outcome.Code = ExitCode;
@@ -221,11 +256,6 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
       Outcome.Code = kStatusLauncherFailed;
       Outcome.Failure = FailureFor(GetLastError());
     }
-  }
-  // Still kill-on-close after a failed wait: the child does not outlive a
-  // launcher that could not follow it.
-  if (Job != nullptr) {
-    CloseHandle(Job);
   }
   CloseHandle(ProcessInfo.hProcess);
   CloseHandle(ProcessInfo.hThread);

@@ -77,6 +77,9 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
   const int Busy = harness::CopyHeldForWriting(Probe, Dir + "/busy");
+  const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
+  const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
+  const std::string TooDeep = "working directory '" + Deep + "': ";
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
@@ -321,7 +324,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
        125,
        false,
        NotFound,
-       BadDir},
+       NoDir.c_str()},
+      {"over MAX_PATH", {"{probe}", "", Deep, "TRUE"}, {}, 125, false, nullptr, TooDeep.c_str()},
       {"a %1 in a name is no placeholder",
        {"{probe}", "", "{dir}/none%1", "TRUE"},
        {},

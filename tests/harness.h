@@ -28,6 +28,8 @@ enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck, 
 // POSIX: what the terminal does once the probe is ready: nothing, a Ctrl-C, a
 // Ctrl-\ or a hang-up; or, as a shell's `fg`, continue the program's group
 // once the program has stopped (never, if it does not stop within 5 seconds).
+// Windows: HangUp is the console closing, a CTRL_CLOSE_EVENT to the program
+// alone once ReadyFile exists.
 enum class Terminal { None, CtrlC, CtrlQuit, HangUp, Fg };
 
 // A launcher built with AddressSanitizer: it cannot check for leaks under
@@ -59,6 +61,7 @@ struct Options {
   std::size_t StdoutRoom = 0;
   bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
   std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
+  int EndAfterOutputMs = -1; // Windows: or this long after its first output
   std::string Argv0;         // Windows: the line's program name, when not the program
 };
 

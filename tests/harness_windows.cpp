@@ -127,9 +127,22 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     throw std::runtime_error("cannot start " + Program);
   }
   Result R;
-  if (!Opts.EndOnceExists.empty()) {
-    const std::wstring Path = Wide(NativePath(Opts.EndOnceExists));
+  if (Opts.Key == Terminal::HangUp) { // as Windows delivers it: a thread at CtrlRoutine
+    const std::wstring Path = Wide(NativePath(Opts.ReadyFile));
     WaitUntil(20000, [&] { return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    const auto Routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine")));
+    CloseHandle(CreateRemoteThread(Process.hProcess, nullptr, 0, Routine,
+                                   reinterpret_cast<void*>(CTRL_CLOSE_EVENT), 0, nullptr));
+  }
+  if (!Opts.EndOnceExists.empty() || Opts.EndAfterOutputMs >= 0) {
+    const std::wstring Path = Wide(NativePath(Opts.EndOnceExists));
+    DWORD Output = 0;
+    WaitUntil(20000, [&] {
+      return Path.empty() ? PeekNamedPipe(OutRead, nullptr, 0, nullptr, &Output, nullptr) && Output
+                          : GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    Sleep(Opts.EndAfterOutputMs > 0 ? Opts.EndAfterOutputMs : 0);
     TerminateProcess(Process.hProcess, 0xDEAD);
     WaitForSingleObject(Process.hProcess, 20000);
     R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left

@@ -131,6 +131,13 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Code = 129,
        .Status = 129,
        .Key = Terminal::HangUp},
+      // Windows: the console closes; the child's own handler decides, and ends it.
+      {.Name = "hang-up; on Windows the console closing",
+       .Env = {"PROBE_SLEEP_MS=2000"},
+       .Code = 129,
+       .Status = 129,
+       .Key = Terminal::HangUp,
+       .WindowsCode = 9},
       {.Name = "Ctrl-C before the child exists",
        .Env = {"PROBE_SLEEP_MS=20000"},
        .Prefix = HeldStart,
@@ -226,9 +233,12 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
     const char* Name;
     std::vector<std::string> Args;
     bool Killed;
+    int Kills = 1; // when more, killed 0, 2, 4, ... ms after its echo (the start)
   } Cases[] = {
       {"child", {Probe, "", Dir, "TRUE"}, true},
       {"grandchild", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true},
+      {"during the start", {Probe, "", Dir, "TRUE"}, true, 8},
+      {"during cmd.exe's start", {"cmd.exe", "/c " + Quoted, Dir, "TRUE"}, true, 8},
       {"start /b", {"cmd.exe", "/c start \"\" /b " + Quoted, Dir, "TRUE"}, false},
       {"no wait", {Probe, "", Dir, ""}, false},
   };
@@ -242,9 +252,11 @@ TEST_F(EndToEnd, WaitedChildEndsWithAKilledLauncherOnly) {
     harness::Options Opts;
     Opts.Env = {"PROBE_SLEEP_MS=" + std::string(Case.Killed ? "20000" : "1000"),
                 "PROBE_TOUCH=" + Touched};
-    Opts.EndOnceExists = Case.Killed ? RecordPath : "";
-    const harness::Result R = Launch(Case.Args, Opts);
-    EXPECT_EQ(R.StdoutClosed, Case.Killed);
+    Opts.EndOnceExists = Case.Killed && Case.Kills == 1 ? RecordPath : "";
+    for (int Kill = 0; Kill < Case.Kills; ++Kill) {
+      Opts.EndAfterOutputMs = Case.Kills == 1 ? -1 : 2 * Kill;
+      EXPECT_EQ(Launch(Case.Args, Opts).StdoutClosed, Case.Killed) << Kill;
+    }
     bool Lived = Case.Killed;                             // the pipe above tells for those
     for (int Tries = 0; Tries < 100 && !Lived; ++Tries) { // 10 s at most
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
