@@ -315,7 +315,7 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        SIGTERM,
        Late,
        1},
-      {"SIGHUP after the end, nobody reads", {"PROBE_SLEEP_MS=0"}, SIGHUP, Stuck, 1000 + SIGHUP},
+      {"SIGHUP after the end, nobody reads", {"PROBE_SLEEP_MS=0"}, 1 /* SIGHUP */, Stuck, 1001},
       {"SIGTERM after the end, blocked by the caller, read late",
        {"PROBE_SLEEP_MS=0"},
        SIGTERM,
