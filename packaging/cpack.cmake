@@ -6,8 +6,8 @@
 # source archive (target package_source) is launch-<version>.tar.gz.
 include(${PROJECT_SOURCE_DIR}/packaging/release-notes.cmake)
 set(CPACK_PACKAGE_NAME launch)
-set(CPACK_PACKAGE_VENDOR "launch maintainers")
-set(CPACK_PACKAGE_CONTACT "launch maintainers <launch@example.invalid>")
+set(CPACK_PACKAGE_VENDOR "${LAUNCH_CONTACT_NAME}")
+set(CPACK_PACKAGE_CONTACT "${LAUNCH_CONTACT}") # the .deb's Maintainer, the .rpm's Packager
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
   "launch starts one other program for its caller: it echoes the program, its\n"
@@ -34,7 +34,7 @@ set(CPACK_LAUNCH_PACKAGE_FOLDER ${PROJECT_BINARY_DIR})
 set(CPACK_LAUNCH_SOURCE_TREE ${PROJECT_BINARY_DIR}/source-tree)
 set(CPACK_SOURCE_INSTALLED_DIRECTORIES "${CPACK_LAUNCH_SOURCE_TREE};/")
 
-if(WIN32 OR LAUNCH_STATIC)
+if(LAUNCH_EMBEDS_RUNTIMES)
   launch_runtime_notices(${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt)
   if(WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt DESTINATION .)
@@ -62,6 +62,7 @@ if(WIN32)
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt ${stage}
       COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DVERSION=${PROJECT_VERSION}
               "-DDESCRIPTION=${PROJECT_DESCRIPTION}" -DEPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
+              "-DMANUFACTURER=${LAUNCH_CONTACT_NAME}"
               -DWXS=${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
               -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
       DEPENDS launch ${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
@@ -76,7 +77,7 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  if(LAUNCH_STATIC)
+  if(LAUNCH_EMBEDS_RUNTIMES)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF) # statically linked: no library to depend on
     if(LAUNCH_BUILT_USING)
       # CPack has no Built-Using field: the line rides after Section's value.
@@ -100,12 +101,11 @@ else()
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   # The license installs even with --excludedocs; the changelog is the .deb's.
   set(CPACK_RPM_USER_FILELIST "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE")
-  launch_rpm_changelog(${PROJECT_SOURCE_DIR}/packaging/changelog
-                       ${PROJECT_BINARY_DIR}/rpm-changelog)
+  launch_rpm_changelog(${PROJECT_BINARY_DIR}/changelog ${PROJECT_BINARY_DIR}/rpm-changelog)
   set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/rpm-changelog)
   # Directories that belong to the system, not to this package.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
-    /usr/share/bash-completion/completions /usr/share/lintian /usr/share/lintian/overrides)
+    /usr/share/bash-completion/completions)
 endif()
 include(CPack)

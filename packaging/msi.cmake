@@ -2,6 +2,7 @@
 #   -DSTAGE=dir (launch.exe stripped, README.md, LICENSE.txt, RUNTIME-NOTICES.txt)
 #   -DWXS=template -DMSI=output -DVERSION=x.y.z -DDESCRIPTION=text
 #   -DEPOCH=SOURCE_DATE_EPOCH -DSOURCE_DIR=project sources
+#   -DMANUFACTURER=the contact's name (LAUNCH_CONTACT without the address)
 # One set of files always gives the same installer: the product and package
 # codes are derived from the version and the files' hashes (the upgrade code
 # stays fixed), wixl runs at the build's own time (faketime: it reads no
@@ -29,6 +30,10 @@ string(UUID package_code NAMESPACE ${upgrade_code} NAME "package;${contents}" TY
 set(LAUNCH_UPGRADE_CODE ${upgrade_code})
 set(PROJECT_VERSION ${VERSION})
 set(PROJECT_DESCRIPTION ${DESCRIPTION})
+if(NOT MANUFACTURER)
+  message(FATAL_ERROR "No manufacturer: -DMANUFACTURER=name")
+endif()
+string(REPLACE "&" "&amp;" LAUNCH_MANUFACTURER "${MANUFACTURER}") # an XML attribute
 configure_file(${WXS} ${STAGE}/launch.wxs @ONLY)
 
 # launch.exe's file version, read from its version resource (VS_FIXEDFILEINFO:
@@ -116,7 +121,7 @@ foreach(table Registry RegLocator AppSearch CustomAction InstallExecuteSequence)
 endforeach()
 
 # The package code, in the summary information (its other fields as wixl wrote them).
-execute_process(COMMAND ${at_build_time} msibuild ${MSI} -s "${DESCRIPTION}" "launch maintainers"
+execute_process(COMMAND ${at_build_time} msibuild ${MSI} -s "${DESCRIPTION}" "${MANUFACTURER}"
                         "Intel;1033" "{${package_code}}" COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${tables})
 

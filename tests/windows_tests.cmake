@@ -28,10 +28,13 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 add_test(NAME unit COMMAND wine ${launch_tests} --gtest_filter=-EndToEnd.*)
 add_test(NAME end_to_end
   COMMAND wine ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct)
-# Console control events need a console: under Wine, a pseudo-terminal.
+# Console control events need a console: under Wine, a pseudo-terminal. The
+# test program's path reaches script's shell through the environment, so that
+# no character of it is the shell's to read.
 add_test(NAME console_ctrl_c COMMAND script -qec
-  "wine ${launch_tests} --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
+  "wine \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
   /dev/null)
+set_tests_properties(console_ctrl_c PROPERTIES ENVIRONMENT "LAUNCH_TESTS=${launch_tests}")
 set_tests_properties(unit end_to_end console_ctrl_c PROPERTIES
   FIXTURES_REQUIRED "wine;case_folders" TIMEOUT 300)
 remove_case_folders_after(${test_tree}/tests/tmp)
