@@ -90,9 +90,11 @@ else()
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-  # Reproducible: every time the build's own, a fixed build host.
+  # Reproducible: every time the build's own, a fixed build host. The binary
+  # is the one of the other packages: rpmbuild strips no .comment from it.
   set(CPACK_RPM_SPEC_MORE_DEFINE
     "%define _build_id_links none\n%define packager ${CPACK_PACKAGE_CONTACT}
+%define __brp_strip_comment_note %{nil}
 %define _buildhost reproducible
 %define source_date_epoch_from_changelog 0
 %define use_source_date_epoch_as_buildtime 1
