@@ -69,7 +69,7 @@ if(WIN32)
               ${PROJECT_SOURCE_DIR}/packaging/msi.cmake ${PROJECT_SOURCE_DIR}/packaging/add-path.sh
               ${PROJECT_SOURCE_DIR}/packaging/sums.cmake ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt
               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-      COMMENT "Building the MSI installer")
+      COMMENT "Building the MSI installer" VERBATIM)
     add_custom_target(msi DEPENDS ${msi_file})
   endif()
 else()
