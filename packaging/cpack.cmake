@@ -45,13 +45,20 @@ endif()
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  # -win32 or -win64 after launch.exe's own; the MSI for the same architecture.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+    set(msi_arch x64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+    set(msi_arch x86)
+  endif()
 
   find_program(WIXL wixl)
   if(WIXL)
     # wixl takes its sources relative to the .wxs: everything is staged beside it.
     set(stage ${PROJECT_BINARY_DIR}/msi)
-    set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-win32.msi)
+    set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}.msi)
     add_custom_command(OUTPUT ${msi_file}
       COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
@@ -60,7 +67,8 @@ if(WIN32)
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${stage}/README.md
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/LICENSE ${stage}/LICENSE.txt
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt ${stage}
-      COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DVERSION=${PROJECT_VERSION}
+      COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DARCH=${msi_arch}
+              -DVERSION=${PROJECT_VERSION}
               "-DDESCRIPTION=${PROJECT_DESCRIPTION}" -DEPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
               "-DMANUFACTURER=${LAUNCH_CONTACT_NAME}"
               -DWXS=${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in

@@ -4,10 +4,11 @@
 # and they run here, under Wine.
 include(ExternalProject)
 set(test_tree ${PROJECT_BINARY_DIR}/posix-threads)
+string(REGEX REPLACE "\\.cmake$" "-posix.cmake" posix_toolchain "${CMAKE_TOOLCHAIN_FILE}")
 ExternalProject_Add(posix_threads_tests
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${test_tree}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686-posix.cmake
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${posix_toolchain}
              -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
              -DLAUNCH_TESTED_EXE=$<TARGET_FILE:launch>
   BUILD_COMMAND ${CMAKE_COMMAND} --build ${test_tree} --target launch_tests
