@@ -38,7 +38,9 @@ add_test(NAME console_ctrl_c COMMAND script -qec
 set_tests_properties(console_ctrl_c PROPERTIES ENVIRONMENT "LAUNCH_TESTS=${launch_tests}")
 set_tests_properties(unit end_to_end console_ctrl_c PROPERTIES
   FIXTURES_REQUIRED "wine;case_folders" TIMEOUT 300)
-remove_case_folders_after(${test_tree}/tests/tmp)
+set(test_root ${test_tree}/tests)
+launch_test_root(test_root)
+remove_case_folders_after(${test_root}/tmp)
 # On a console the report is wide text, not UTF-8 bytes: non-ASCII echoes must
 # arrive intact.
 add_test(NAME console_report
