@@ -31,8 +31,8 @@ endif()
 # The changelog's entries are signed by LAUNCH_CONTACT.
 configure_file(packaging/changelog ${PROJECT_BINARY_DIR}/changelog @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
-  COMMAND ${GZIP} -9nc ${PROJECT_BINARY_DIR}/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
-  DEPENDS ${PROJECT_BINARY_DIR}/changelog)
+  COMMAND ${GZIP} -9nkf ${PROJECT_BINARY_DIR}/changelog
+  DEPENDS ${PROJECT_BINARY_DIR}/changelog VERBATIM)
 add_custom_target(linux_docs ALL DEPENDS ${man_output} ${PROJECT_BINARY_DIR}/changelog.gz)
 
 # The license in Debian's machine-readable form, from LICENSE itself.
