@@ -30,8 +30,7 @@ add_test(NAME unit COMMAND wine ${launch_tests} --gtest_filter=-EndToEnd.*)
 add_test(NAME end_to_end
   COMMAND wine ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct)
 # Console control events need a console: under Wine, a pseudo-terminal. The
-# test program's path reaches script's shell through the environment, so that
-# no character of it is the shell's to read.
+# test program's path reaches script's shell through the environment.
 add_test(NAME console_ctrl_c COMMAND script -qec
   "wine \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
   /dev/null)
