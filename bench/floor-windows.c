@@ -12,7 +12,9 @@ int main(void) {
   while (*Line == L' ' || *Line == L'\t') {
     ++Line;
   }
-  STARTUPINFOW Startup = {sizeof Startup};
+  STARTUPINFOW Startup;
+  ZeroMemory(&Startup, sizeof Startup);
+  Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;
   Startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   Startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);

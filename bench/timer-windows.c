@@ -34,7 +34,9 @@ int wmain(int argc, wchar_t** argv) {
   const HANDLE Nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherit, OPEN_EXISTING, 0,
                                  NULL);
-  STARTUPINFOW Startup = {sizeof Startup};
+  STARTUPINFOW Startup;
+  ZeroMemory(&Startup, sizeof Startup);
+  Startup.cb = sizeof Startup;
   Startup.dwFlags = STARTF_USESTDHANDLES;
   Startup.hStdInput = Startup.hStdOutput = Startup.hStdError = Nul;
   LARGE_INTEGER Frequency;
