@@ -20,6 +20,14 @@ if(CPACK_INSTALLED_DIRECTORIES)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 elseif(CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  if(CPACK_GENERATOR STREQUAL "RPM" AND CPACK_PACKAGE_DIRECTORY MATCHES " ")
+    # CPack refuses rpmbuild a work folder whose path has a space: the .rpm is
+    # made in a folder of /tmp and copied into the build folder
+    # (normalize-archive.cmake).
+    string(SHA1 id "${CPACK_PACKAGE_DIRECTORY}")
+    string(SUBSTRING ${id} 0 12 id)
+    set(CPACK_PACKAGE_DIRECTORY /tmp/launch-rpm-${id})
+  endif()
 elseif(CPACK_GENERATOR STREQUAL "TGZ")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF) # bin/launch, share/... at the top
 endif()

@@ -6,8 +6,8 @@
 # source archive (target package_source) is launch-<version>.tar.gz.
 include(${PROJECT_SOURCE_DIR}/packaging/release-notes.cmake)
 set(CPACK_PACKAGE_NAME launch)
-set(CPACK_PACKAGE_VENDOR "launch maintainers")
-set(CPACK_PACKAGE_CONTACT "launch maintainers <launch@example.invalid>")
+set(CPACK_PACKAGE_VENDOR "${LAUNCH_CONTACT_NAME}")
+set(CPACK_PACKAGE_CONTACT "${LAUNCH_CONTACT}") # the .deb's Maintainer, the .rpm's Packager
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
   "launch starts one other program for its caller: it echoes the program, its\n"
@@ -34,7 +34,7 @@ set(CPACK_LAUNCH_PACKAGE_FOLDER ${PROJECT_BINARY_DIR})
 set(CPACK_LAUNCH_SOURCE_TREE ${PROJECT_BINARY_DIR}/source-tree)
 set(CPACK_SOURCE_INSTALLED_DIRECTORIES "${CPACK_LAUNCH_SOURCE_TREE};/")
 
-if(WIN32 OR LAUNCH_STATIC)
+if(LAUNCH_EMBEDS_RUNTIMES)
   launch_runtime_notices(${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt)
   if(WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt DESTINATION .)
@@ -45,13 +45,20 @@ endif()
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  # -win32 or -win64 after launch.exe's own; the MSI for the same architecture.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+    set(msi_arch x64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+    set(msi_arch x86)
+  endif()
 
   find_program(WIXL wixl)
   if(WIXL)
     # wixl takes its sources relative to the .wxs: everything is staged beside it.
     set(stage ${PROJECT_BINARY_DIR}/msi)
-    set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-win32.msi)
+    set(msi_file ${PROJECT_BINARY_DIR}/launch-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}.msi)
     add_custom_command(OUTPUT ${msi_file}
       COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
@@ -60,15 +67,17 @@ if(WIN32)
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/README.md ${stage}/README.md
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/LICENSE ${stage}/LICENSE.txt
       COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt ${stage}
-      COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DVERSION=${PROJECT_VERSION}
+      COMMAND ${CMAKE_COMMAND} -DSTAGE=${stage} -DMSI=${msi_file} -DARCH=${msi_arch}
+              -DVERSION=${PROJECT_VERSION}
               "-DDESCRIPTION=${PROJECT_DESCRIPTION}" -DEPOCH=${LAUNCH_SOURCE_DATE_EPOCH}
+              "-DMANUFACTURER=${LAUNCH_CONTACT_NAME}"
               -DWXS=${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
               -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/packaging/msi.cmake
       DEPENDS launch ${PROJECT_SOURCE_DIR}/packaging/launch.wxs.in
               ${PROJECT_SOURCE_DIR}/packaging/msi.cmake ${PROJECT_SOURCE_DIR}/packaging/add-path.sh
               ${PROJECT_SOURCE_DIR}/packaging/sums.cmake ${PROJECT_BINARY_DIR}/RUNTIME-NOTICES.txt
               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-      COMMENT "Building the MSI installer")
+      COMMENT "Building the MSI installer" VERBATIM)
     add_custom_target(msi DEPENDS ${msi_file})
   endif()
 else()
@@ -76,7 +85,7 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  if(LAUNCH_STATIC)
+  if(LAUNCH_EMBEDS_RUNTIMES)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF) # statically linked: no library to depend on
     if(LAUNCH_BUILT_USING)
       # CPack has no Built-Using field: the line rides after Section's value.
@@ -89,9 +98,11 @@ else()
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-  # Reproducible: every time the build's own, a fixed build host.
+  # Reproducible: every time the build's own, a fixed build host. The binary
+  # is the one of the other packages: rpmbuild strips no .comment from it.
   set(CPACK_RPM_SPEC_MORE_DEFINE
     "%define _build_id_links none\n%define packager ${CPACK_PACKAGE_CONTACT}
+%define __brp_strip_comment_note %{nil}
 %define _buildhost reproducible
 %define source_date_epoch_from_changelog 0
 %define use_source_date_epoch_as_buildtime 1
@@ -100,12 +111,11 @@ else()
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   # The license installs even with --excludedocs; the changelog is the .deb's.
   set(CPACK_RPM_USER_FILELIST "%license /usr/${CMAKE_INSTALL_DOCDIR}/LICENSE")
-  launch_rpm_changelog(${PROJECT_SOURCE_DIR}/packaging/changelog
-                       ${PROJECT_BINARY_DIR}/rpm-changelog)
+  launch_rpm_changelog(${PROJECT_BINARY_DIR}/changelog ${PROJECT_BINARY_DIR}/rpm-changelog)
   set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/rpm-changelog)
   # Directories that belong to the system, not to this package.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
-    /usr/share/bash-completion/completions /usr/share/lintian /usr/share/lintian/overrides)
+    /usr/share/bash-completion/completions)
 endif()
 include(CPack)

@@ -1,7 +1,8 @@
 # Builds the MSI from the staged files (cmake -P, from the msi target):
 #   -DSTAGE=dir (launch.exe stripped, README.md, LICENSE.txt, RUNTIME-NOTICES.txt)
 #   -DWXS=template -DMSI=output -DVERSION=x.y.z -DDESCRIPTION=text
-#   -DEPOCH=SOURCE_DATE_EPOCH -DSOURCE_DIR=project sources
+#   -DEPOCH=SOURCE_DATE_EPOCH -DSOURCE_DIR=project sources -DARCH=x86|x64
+#   -DMANUFACTURER=the contact's name (LAUNCH_CONTACT without the address)
 # One set of files always gives the same installer: the product and package
 # codes are derived from the version and the files' hashes (the upgrade code
 # stays fixed), wixl runs at the build's own time (faketime: it reads no
@@ -9,7 +10,25 @@
 # AllowSameVersionUpgrades, File/@DefaultVersion and a fixed package code, and
 # has no Environment element or registry search: msibuild patches the tables.
 cmake_minimum_required(VERSION 3.25)
-set(upgrade_code 6f1a3a52-3f0e-4c55-9a43-2d3f8e9c1b10)
+# The 64-bit installer is a product of its own (upgrade code, component): it
+# installs into the 64-bit Program Files and keeps its registry value in the
+# 64-bit view; the 32-bit one, under WOW64, in their 32-bit counterparts.
+if(ARCH STREQUAL "x64")
+  set(upgrade_code 2a09368a-7903-42d8-81f0-42327f095b51)
+  set(LAUNCH_COMPONENT_GUID a7e716c1-60b6-4901-9b9c-a55d6c66c487)
+  set(LAUNCH_PROGRAM_FILES ProgramFiles64Folder)
+  set(LAUNCH_WIN64 yes)
+  set(platform x64)
+  set(raw_value_locator 18) # msidbLocatorTypeRawValue | msidbLocatorType64bit
+else()
+  set(ARCH x86)
+  set(upgrade_code 6f1a3a52-3f0e-4c55-9a43-2d3f8e9c1b10)
+  set(LAUNCH_COMPONENT_GUID 0c6d2c1e-8b3a-4b0e-9f0e-6a1b2c3d4e5f)
+  set(LAUNCH_PROGRAM_FILES ProgramFilesFolder)
+  set(LAUNCH_WIN64 no)
+  set(platform Intel)
+  set(raw_value_locator 2) # msidbLocatorTypeRawValue
+endif()
 set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
 set(ENV{TZ} UTC)
 string(TIMESTAMP stamp "%Y-%m-%d %H:%M:%S" UTC)
@@ -29,6 +48,10 @@ string(UUID package_code NAMESPACE ${upgrade_code} NAME "package;${contents}" TY
 set(LAUNCH_UPGRADE_CODE ${upgrade_code})
 set(PROJECT_VERSION ${VERSION})
 set(PROJECT_DESCRIPTION ${DESCRIPTION})
+if(NOT MANUFACTURER)
+  message(FATAL_ERROR "No manufacturer: -DMANUFACTURER=name")
+endif()
+string(REPLACE "&" "&amp;" LAUNCH_MANUFACTURER "${MANUFACTURER}") # an XML attribute
 configure_file(${WXS} ${STAGE}/launch.wxs @ONLY)
 
 # launch.exe's file version, read from its version resource (VS_FIXEDFILEINFO:
@@ -53,7 +76,7 @@ list(JOIN parts "." file_version)
 execute_process(COMMAND find . -exec touch -h -d "@${EPOCH}" {} +
                 WORKING_DIRECTORY ${STAGE} COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE ${MSI})
-execute_process(COMMAND ${at_build_time} wixl --arch x86 -o ${MSI} launch.wxs
+execute_process(COMMAND ${at_build_time} wixl --arch ${ARCH} -o ${MSI} launch.wxs
                 WORKING_DIRECTORY ${STAGE} COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${at_build_time} sh ${SOURCE_DIR}/packaging/add-path.sh ${MSI} Main
                         INSTALLDIR COMMAND_ERROR_IS_FATAL ANY)
@@ -100,7 +123,7 @@ file(WRITE ${tables}/Registry.idt
   "InstallDir\t2\tSoftware\\launch\tInstallDir\t[INSTALLDIR]\tMain\n")
 file(WRITE ${tables}/RegLocator.idt
   "Signature_\tRoot\tKey\tName\tType\ns72\ti2\ts255\tS255\tI2\nRegLocator\tSignature_\n"
-  "RememberedDir\t2\tSoftware\\launch\tInstallDir\t2\n")
+  "RememberedDir\t2\tSoftware\\launch\tInstallDir\t${raw_value_locator}\n")
 file(WRITE ${tables}/AppSearch.idt
   "Property\tSignature_\ns72\ts72\nAppSearch\tProperty\tSignature_\n"
   "LAUNCHREMEMBEREDDIR\tRememberedDir\n")
@@ -116,8 +139,8 @@ foreach(table Registry RegLocator AppSearch CustomAction InstallExecuteSequence)
 endforeach()
 
 # The package code, in the summary information (its other fields as wixl wrote them).
-execute_process(COMMAND ${at_build_time} msibuild ${MSI} -s "${DESCRIPTION}" "launch maintainers"
-                        "Intel;1033" "{${package_code}}" COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${at_build_time} msibuild ${MSI} -s "${DESCRIPTION}" "${MANUFACTURER}"
+                        "${platform};1033" "{${package_code}}" COMMAND_ERROR_IS_FATAL ANY)
 file(REMOVE_RECURSE ${tables})
 
 include(${CMAKE_CURRENT_LIST_DIR}/sums.cmake)

@@ -2,7 +2,12 @@
 # the rpm changelog, written from the one changelog (packaging/changelog, in
 # Debian's format, which the .deb ships as it is); and, for a static binary,
 # the C and C++ runtimes it embeds (their Debian source packages, for the
-# .deb's Built-Using and the runtime notices).
+# .deb's Built-Using and the runtime notices). The notices are complete or the
+# configure stops: their texts and versions come from dpkg-query, the
+# packages' copyright files and the licence texts.
+find_program(LAUNCH_DPKG_QUERY dpkg-query)
+set(LAUNCH_LICENSE_DIR /usr/share/common-licenses CACHE PATH
+    "The folder of the LGPL-2.1 and GPL-3 texts for the runtime notices")
 
 # packaging/changelog -> rpm %changelog entries, newest first as in the source.
 function(launch_rpm_changelog source output)
@@ -43,12 +48,15 @@ function(launch_runtime_origin library out package_out)
     return()
   endif()
   file(REAL_PATH "${path}" path)
-  execute_process(COMMAND dpkg-query -S "${path}" OUTPUT_VARIABLE owner
+  if(NOT LAUNCH_DPKG_QUERY)
+    return()
+  endif()
+  execute_process(COMMAND ${LAUNCH_DPKG_QUERY} -S "${path}" OUTPUT_VARIABLE owner
                   RESULT_VARIABLE failed ERROR_QUIET)
   if(failed OR NOT owner MATCHES "^([^:,]+)")
     return()
   endif()
-  execute_process(COMMAND dpkg-query -W "-f=\${source:Package} (= \${source:Version})"
+  execute_process(COMMAND ${LAUNCH_DPKG_QUERY} -W "-f=\${source:Package} (= \${source:Version})"
                           "${CMAKE_MATCH_1}"
                   OUTPUT_VARIABLE source RESULT_VARIABLE failed ERROR_QUIET)
   if(NOT failed)
@@ -74,10 +82,13 @@ function(launch_runtime_notices output)
   set(embedded "")
   set(sources "")
   set(packages "")
+  set(missing "")
   foreach(library IN LISTS libraries)
     launch_runtime_origin(${library} source package)
     if(source)
       string(APPEND embedded "- ${library}: Debian package ${package}, source ${source}\n")
+    else()
+      string(APPEND missing "\n  - the package and version of ${library} (dpkg-query)")
     endif()
     if(source AND NOT source IN_LIST sources)
       list(APPEND sources "${source}")
@@ -86,8 +97,26 @@ function(launch_runtime_notices output)
       list(APPEND packages "${package}")
     endif()
   endforeach()
-  if(NOT embedded)
-    set(embedded "- the C and C++ runtime libraries of the compiler used")
+  foreach(package IN LISTS packages)
+    if(NOT EXISTS /usr/share/doc/${package}/copyright)
+      string(APPEND missing "\n  - /usr/share/doc/${package}/copyright")
+    endif()
+  endforeach()
+  foreach(licence IN LISTS texts)
+    if(NOT EXISTS ${LAUNCH_LICENSE_DIR}/${licence})
+      string(APPEND missing "\n  - the ${licence} text: no file ${LAUNCH_LICENSE_DIR}/${licence} "
+                            "(set LAUNCH_LICENSE_DIR to the folder of the licence texts)")
+    endif()
+  endforeach()
+  if(missing)
+    set(instead "build the dynamic PIE, which embeds no runtime:")
+    string(APPEND instead " -DLAUNCH_STATIC=OFF (preset linux-dynamic)")
+    if(WIN32)
+      set(instead "build launch.exe on Debian or a derivative, with its mingw-w64 packages")
+    endif()
+    message(FATAL_ERROR "The runtime notices of the static binary cannot be complete here; "
+                        "missing:${missing}\nThey are found on Debian and its derivatives; "
+                        "elsewhere, ${instead}.")
   endif()
   set(LAUNCH_EMBEDDED "${embedded}")
   string(STRIP "${LAUNCH_EMBEDDED}" LAUNCH_EMBEDDED)
@@ -96,21 +125,17 @@ function(launch_runtime_notices output)
   string(REGEX REPLACE "${drop}" "\\1" text "${text}")
   set(seen "")
   foreach(package IN LISTS packages)
-    if(EXISTS /usr/share/doc/${package}/copyright)
-      file(SHA256 /usr/share/doc/${package}/copyright hash)
-      if(hash IN_LIST seen) # one source package, one copyright file
-        continue()
-      endif()
-      list(APPEND seen ${hash})
-      file(READ /usr/share/doc/${package}/copyright notice)
-      string(APPEND text "\n\n==== ${package}: /usr/share/doc/${package}/copyright\n\n${notice}")
+    file(SHA256 /usr/share/doc/${package}/copyright hash)
+    if(hash IN_LIST seen) # one source package, one copyright file
+      continue()
     endif()
+    list(APPEND seen ${hash})
+    file(READ /usr/share/doc/${package}/copyright notice)
+    string(APPEND text "\n\n==== ${package}: /usr/share/doc/${package}/copyright\n\n${notice}")
   endforeach()
   foreach(licence IN LISTS texts)
-    if(EXISTS /usr/share/common-licenses/${licence})
-      file(READ /usr/share/common-licenses/${licence} notice)
-      string(APPEND text "\n\n==== ${licence}\n\n${notice}")
-    endif()
+    file(READ ${LAUNCH_LICENSE_DIR}/${licence} notice)
+    string(APPEND text "\n\n==== ${licence}\n\n${notice}")
   endforeach()
   file(WRITE ${output} "${text}")
   list(JOIN sources ", " built_using)

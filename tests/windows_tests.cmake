@@ -4,10 +4,11 @@
 # and they run here, under Wine.
 include(ExternalProject)
 set(test_tree ${PROJECT_BINARY_DIR}/posix-threads)
+string(REGEX REPLACE "\\.cmake$" "-posix.cmake" posix_toolchain "${CMAKE_TOOLCHAIN_FILE}")
 ExternalProject_Add(posix_threads_tests
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${test_tree}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686-posix.cmake
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${posix_toolchain}
              -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
              -DLAUNCH_TESTED_EXE=$<TARGET_FILE:launch>
   BUILD_COMMAND ${CMAKE_COMMAND} --build ${test_tree} --target launch_tests
@@ -28,16 +29,20 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 add_test(NAME unit COMMAND wine ${launch_tests} --gtest_filter=-EndToEnd.*)
 add_test(NAME end_to_end
   COMMAND wine ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct)
-# Console control events need a console: under Wine, a pseudo-terminal.
+# Console control events need a console: under Wine, a pseudo-terminal. The
+# test program's path reaches script's shell through the environment.
 add_test(NAME console_ctrl_c COMMAND script -qec
-  "wine ${launch_tests} --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
+  "wine \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
   /dev/null)
+set_tests_properties(console_ctrl_c PROPERTIES ENVIRONMENT "LAUNCH_TESTS=${launch_tests}")
 # A Wine that cannot run the program at all (no 32-bit Wine) prints nothing and
 # exits 0: a run passes only when GoogleTest says so.
 set_tests_properties(unit end_to_end console_ctrl_c PROPERTIES
   FIXTURES_REQUIRED "wine;case_folders" TIMEOUT 300
   PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]" FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
-remove_case_folders_after(${test_tree}/tests/tmp)
+set(test_root ${test_tree}/tests)
+launch_test_root(test_root)
+remove_case_folders_after(${test_root}/tmp)
 # On a console the report is wide text, not UTF-8 bytes: non-ASCII echoes must
 # arrive intact.
 add_test(NAME console_report
