@@ -1,5 +1,6 @@
 // Runs the built launcher against the probe child and checks the whole
 // contract: report lines, exit status, what the child received.
+#include <algorithm>
 #include <filesystem>
 
 #include "end_to_end.h"
@@ -345,8 +346,11 @@ TEST_F(EndToEnd, StatusesAndReports) {
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
     const char* ErrorText = IsWindows() ? Case.WindowsError : Case.PosixError;
-    const bool Emulated = !Case.Prefix.empty() && Case.Prefix[0].find("qemu-") != std::string::npos;
-    if (ErrorText == nullptr || (Emulated && harness::kSanitizedLauncher)) {
+    // AddressSanitizer runs neither under qemu-user nor with five descriptors.
+    const bool Cramped = std::any_of(Case.Prefix.begin(), Case.Prefix.end(), [](const auto& Part) {
+      return Part.find("qemu-") != std::string::npos || Part.find("ulimit -n") != std::string::npos;
+    });
+    if (ErrorText == nullptr || (Cramped && harness::kSanitizedLauncher)) {
       continue;
     }
     std::vector<std::string> Args;
