@@ -57,12 +57,10 @@ void MarkInheritedCloseOnExec() {
 // no handler of the launcher's can run on the memory the two share.
 __attribute__((no_sanitize("address"))) int StartChild(void* Argument) {
   const auto& Start = *static_cast<const ChildStart*>(Argument);
-  struct sigaction Default {};
-  Default.sa_handler = SIG_DFL;
-  for (int Signal = 1; Signal < NSIG; ++Signal) {
-    if (sigismember(&Start.Defaults, Signal) == 1) {
-      sigaction(Signal, &Default, nullptr);
-    }
+  if (Start.DefaultSigpipe) {
+    struct sigaction Default {};
+    Default.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &Default, nullptr);
   }
   if (Start.DiesWithLauncher) {
     // SIGKILL, the one signal the launcher cannot catch, would otherwise leave

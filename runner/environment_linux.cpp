@@ -53,14 +53,12 @@ int OpenWorkingDirectory(const std::string& Dir, int& Fd) {
 }
 
 int CurrentDirectory(std::string& Cwd) {
-  std::vector<char> Buffer(4096);
-  while (getcwd(Buffer.data(), Buffer.size()) == nullptr) {
-    if (errno != ERANGE) {
-      return errno;
-    }
-    Buffer.resize(Buffer.size() * 2);
+  char* Dir = getcwd(nullptr, 0); // as long as it is
+  if (Dir == nullptr) {
+    return errno;
   }
-  Cwd = Buffer.data();
+  Cwd = Dir;
+  std::free(Dir);
   return 0;
 }
 

@@ -94,10 +94,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   Start.DirFd = DirFd;
   Start.Launcher = getpid();
   Start.DiesWithLauncher = Wait;
-  sigemptyset(&Start.Defaults);
-  if (!IsIgnored(Caller, SIGPIPE)) {
-    sigaddset(&Start.Defaults, SIGPIPE); // ignored by the launcher, not by the caller
-  }
+  Start.DefaultSigpipe = !IsIgnored(Caller, SIGPIPE);
 
   // A caller that leaves SIGCHLD ignored would have the child reaped behind
   // our back, and waitpid would never see its status.

@@ -41,7 +41,9 @@ void EndBy(int Signal) {
 }
 
 bool CanWriteNow() {
-  pollfd Report{STDOUT_FILENO, POLLOUT, 0};
+  pollfd Report{};
+  Report.fd = STDOUT_FILENO;
+  Report.events = POLLOUT;
   return poll(&Report, 1, 0) == 1;
 }
 
@@ -112,7 +114,9 @@ void WriteNotice(std::string_view Text) {
   Line.append(Text).push_back('\n');
   std::size_t Done = 0;
   for (int Tries = 0; Done < Line.size() && Tries < 10; ++Tries) {
-    pollfd Errors{STDERR_FILENO, POLLOUT, 0};
+    pollfd Errors{};
+    Errors.fd = STDERR_FILENO;
+    Errors.events = POLLOUT;
     if (poll(&Errors, 1, 1000) != 1) {
       continue;
     }
@@ -153,10 +157,10 @@ void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Cal
   }
   // A shell tells an interrupted job from one that handled the interrupt by
   // how it ended: an exit of 130 would let its loop go on. A PID 1 cannot end
-  // itself by a signal: its status says 128 + N.
+  // itself so (the kernel drops a signal left at its default action that a
+  // namespace's init sends itself): it goes on, and its status says 128 + N.
   const int Signal = Outcome.KilledBy;
-  if (Waited && (Signal == SIGINT || Signal == SIGQUIT) && !IsIgnored(Caller, Signal) &&
-      getpid() != 1) {
+  if (Waited && (Signal == SIGINT || Signal == SIGQUIT) && !IsIgnored(Caller, Signal)) {
     EndBy(Signal);
   }
 }

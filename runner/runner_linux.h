@@ -94,8 +94,8 @@ struct ChildStart {
   int DirFd = -1;     // the working directory
   pid_t Launcher = 0; // the launcher's pid, read before the start
   bool DiesWithLauncher = false;
-  sigset_t Defaults{}; // ignored by the launcher but not by its caller
-  int ReportFd = -1;   // where the child says why it could not run the program
+  bool DefaultSigpipe = false; // ignored by the launcher but not by its caller
+  int ReportFd = -1;           // where the child says why it could not run the program
 };
 
 // Why the child could not run its program, as it reports it.

@@ -26,7 +26,7 @@ Ended Reap(pid_t Pid, int Options) {
   do {
     Result.Pid = waitpid(Pid, &Result.Status, Options);
   } while (Result.Pid < 0 && errno == EINTR);
-  Result.Error = Result.Pid < 0 ? errno : 0;
+  Result.Error = errno; // read only when Pid is -1
   return Result;
 }
 
