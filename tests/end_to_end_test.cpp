@@ -563,6 +563,12 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
        {},
        Probe,
        "." + Sep + Dir.substr(ProbeDir.size() + 1)}, // PWD holds no "." part
+      {"a relative working directory as given",
+       Probe,
+       ProbeDir,
+       {},
+       Probe,
+       Dir.substr(ProbeDir.size() + 1)},
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
       {"relative to a caller deeper than the path limit",
        "./" + ProbeName,
