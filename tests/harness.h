@@ -26,8 +26,8 @@ struct Result {
 enum class Stdout { Captured, Closed, Full, BrokenPipe, FullNonBlocking, Stuck, Late };
 
 // POSIX: what the terminal does once the probe is ready: nothing, a Ctrl-C, a
-// Ctrl-\ or a hang-up; or, as a shell's `fg`, continue the program's group
-// once the program has stopped (never, if it does not stop within 5 seconds).
+// Ctrl-\ or a hang-up; or, as a shell's `fg` would, continue the program (it
+// alone) once it has stopped (never, if it does not stop within 5 seconds).
 // Windows: HangUp is the console closing, a CTRL_CLOSE_EVENT to the program
 // alone once ReadyFile exists.
 enum class Terminal { None, CtrlC, CtrlQuit, HangUp, Fg };

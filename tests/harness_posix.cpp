@@ -230,7 +230,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
       Stopped = Line.find(") T ") != std::string::npos;
     }
     if (Stopped) {
-      kill(-Pid, SIGCONT);
+      kill(Pid, SIGCONT); // the program alone: it passes that on to its child
     }
   }
   if (Late) {
