@@ -27,13 +27,14 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD Flags = wcscmp(argv[2], L"detached") == 0 ? DETACHED_PROCESS : 0;
   DWORD Ids[1];
   if (Flags == 0 && GetConsoleProcessList(Ids, 1) == 0) {
-    fputs("timer: no console to time on (under Wine: run it in a terminal, or in script)\n", stderr);
+    fputs("timer: no console to time on (under Wine: run it in a terminal, or in script)\n",
+          stderr);
     return 1;
   }
   SECURITY_ATTRIBUTES Inherit = {sizeof Inherit, NULL, TRUE};
-  const HANDLE Nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &Inherit, OPEN_EXISTING, 0,
-                                 NULL);
+  const HANDLE Nul =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &Inherit, OPEN_EXISTING, 0, NULL);
   STARTUPINFOW Startup;
   ZeroMemory(&Startup, sizeof Startup);
   Startup.cb = sizeof Startup;
