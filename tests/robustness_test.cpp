@@ -323,6 +323,13 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        0,
        true},
       // A PID 1 ignores a signal left at its default: its handler ends it.
+      {"SIGTERM relayed to the child of a PID 1, which dies of it, nobody reads",
+       {"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"},
+       0,
+       Stuck,
+       128 + SIGTERM,
+       false,
+       {"/usr/bin/unshare", "-Urfp", "--mount-proc"}},
       {"SIGTERM relayed and handled by the child of a PID 1, nobody reads",
        {"PROBE_CATCH=15", "PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=300"},
        0,
