@@ -55,7 +55,7 @@ TEST(LosslessText, AnyBytesRoundTrip) {
 }
 
 TEST(LosslessText, TextNoBytesStandForEncodesAsReplacement) {
-  EXPECT_EQ(EncodeLossless(L"\xD800"), "\xEF\xBF\xBD");
+  EXPECT_EQ(EncodeLossless(L"\xD800\xDFFF"), "\xEF\xBF\xBD\xEF\xBF\xBD"); // both ends
   EXPECT_EQ(EncodeLossless(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
 }
 
