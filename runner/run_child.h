@@ -16,8 +16,9 @@ struct CallerSettings {
   // stays ignored in the launcher and in the child and is never relayed.
   // Windows: unused.
   std::uint64_t IgnoredSignals = 0;
-  // POSIX: bit N is set when the caller left signal N blocked; the launcher
-  // gives that mask back before it ends. Windows: unused.
+  // POSIX: bit N is set when the caller left signal N blocked: such a signal
+  // never ends the launcher, as it would not end a program without the relay.
+  // Windows: unused.
   std::uint64_t BlockedSignals = 0;
 };
 
