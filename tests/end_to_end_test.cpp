@@ -11,7 +11,7 @@ namespace {
 struct StatusCase {
   const char* Name;
   std::vector<std::string> Args; // {probe}, {dir}, {file} stand for the fixture's paths
-  std::vector<std::string> Env;
+  std::vector<std::string> Env = {};
   std::uint32_t Code; // the number on the status line, unsigned
   bool Started;
   // What stderr must hold on each platform: "" for nothing at all, nullptr
@@ -81,6 +81,12 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
   const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
   const std::string TooDeep = "working directory '" + Deep + "': ";
+  // One call of the launcher's fails, as the kernel may make it fail.
+  const auto Failing = [](const std::string& Call, const std::string& Error) {
+    std::vector<std::string> Strace = {"/usr/bin/strace", "-f", "-qq", "-o/dev/null"};
+    Strace.insert(Strace.end(), {"-etrace=" + Call, "-einject=" + Call + ":error=" + Error});
+    return Strace;
+  };
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
@@ -293,6 +299,30 @@ TEST_F(EndToEnd, StatusesAndReports) {
        nullptr,
        false,
        {"/bin/sh", "-c", "ulimit -n 5; exec \"$@\"", "sh"}},
+      {.Name = "no child can be made",
+       .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Code = 125,
+       .Started = false,
+       .PosixError =
+           "launch: cannot start '{probe}': Resource temporarily unavailable (error 11)\n",
+       .WindowsError = nullptr,
+       .Prefix = Failing("clone", "EAGAIN")},
+      {.Name = "a wait that fails is no exit code",
+       .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Code = 125,
+       .Started = true,
+       .PosixError =
+           "launch: cannot read the exit code of '{probe}': No child processes (error 10)\n",
+       .WindowsError = nullptr,
+       .Prefix = Failing("wait4", "ECHILD")},
+      // Refused as by a security module: the loader is fine.
+      {.Name = "a refused exec is not the loader's fault",
+       .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Code = 126,
+       .Started = false,
+       .PosixError = "launch: cannot start '{probe}': Permission denied (error 13)\n",
+       .WindowsError = nullptr,
+       .Prefix = Failing("execve", "EACCES")},
       {"a script in a caller deeper than the path limit",
        {"./ok.sh", "", ".", "TRUE"},
        {},
