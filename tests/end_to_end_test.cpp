@@ -495,11 +495,14 @@ TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
 TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
   // close_range refused, as by an old kernel or a container's filter, with a
   // descriptor above the soft limit.
+  const std::string Refused = "exec /usr/bin/strace -f -qq -o /dev/null -e trace=close_range -e "
+                              "inject=close_range:error=ENOSYS \"$@\"";
   const std::vector<std::string> NoCloseRange = {
-      "/bin/bash", "-c",
-      "exec 900</dev/null; ulimit -Sn 64; exec /usr/bin/strace -f -qq -o /dev/null -e "
-      "trace=close_range -e inject=close_range:error=ENOSYS \"$@\"",
-      "bash"};
+      "/bin/bash", "-c", "exec 900</dev/null; ulimit -Sn 64; " + Refused, "bash"};
+  // Nor /proc: every number up to the limit.
+  const std::string NoProcfs = "mount -t tmpfs none /proc && exec 3</dev/null 50</dev/null; ";
+  const std::vector<std::string> NoProc = {"/usr/bin/unshare", "-Urm", "/bin/bash", "-c",
+                                           NoProcfs + Refused, "bash"};
   const struct {
     std::string CmdLine;
     std::vector<std::string> Args;        // after argv[0]
@@ -513,6 +516,7 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
        {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}},
       {"x", {"x"}, NoCloseRange},
+      {"y", {"y"}, NoProc},
   };
   harness::WriteFile(Dir + "/a.txt", "", false);
   for (const auto& Case : Cases) {

@@ -177,6 +177,14 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Status = 143,
        .Exe = "/bin/sh",
        .CmdLine = "-c \"(sleep 0.5; kill -TERM $PPID) & kill -STOP $$; exit 5\""},
+      // Anything else waits, pending, until the child goes on.
+      {.Name = "SIGUSR1 to a stopped child, then SIGTERM",
+       .Env = {},
+       .Code = 143,
+       .Status = 143,
+       .Exe = "/bin/sh",
+       .CmdLine = "-c \"(sleep 0.5; kill -USR1 $PPID; sleep 0.5; kill -TERM $PPID) & trap 'exit 6' "
+                  "USR1; kill -STOP $$; exit 5\""},
       {.Name = "a child that stops in the foreground",
        .Env = {},
        .Code = 5,
