@@ -315,6 +315,14 @@ TEST_F(EndToEnd, StatusesAndReports) {
            "launch: cannot read the exit code of '{probe}': No child processes (error 10)\n",
        .WindowsError = nullptr,
        .Prefix = Failing("wait4", "ECHILD")},
+      {.Name = "a working directory the child cannot enter",
+       .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Code = 125,
+       .Started = false,
+       .PosixError = "launch: cannot start '{probe}': working directory '{dir}': Permission denied "
+                     "(error 13)\n",
+       .WindowsError = nullptr,
+       .Prefix = Failing("fchdir", "EACCES")},
       // Refused as by a security module: the loader is fine.
       {.Name = "a refused exec is not the loader's fault",
        .Args = {"{probe}", "", "{dir}", "TRUE"},
