@@ -59,7 +59,8 @@ TEST(FailureReason, SpellsOutControlCharacters) {
       {L"a\nb\tc", L"a\\nb\\tc"},
       {L"\x1b[2J\x7f\x9b\x01", L"\\x1b[2J\\x7f\\x9b\\x01"},
       {L"caf\xe9 \x20ac", L"caf\xe9 \x20ac"},
-      {L"\xdc9b[\xdc80\xdc9f\xdca0", L"\\x9b[\\x80\\x9f\xdca0"}, // raw bytes of a POSIX name
+      {L"\xdc9b[\xdc80\xdc9f\xdca0", L"\\x9b[\\x80\\x9f\xdca0"},  // raw bytes of a POSIX name
+      {L"\x1f \x7e\x9f\xa0\xdc7f", L"\\x1f \x7e\\x9f\xa0\xdc7f"}, // each range's edges
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(Visible(Case.Text), Case.Shown);
