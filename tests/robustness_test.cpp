@@ -30,7 +30,8 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   const std::string Own = "-w " + Probe;
   const std::vector<std::string> AsPid1 = {"/usr/bin/unshare", "-Urfp", "--mount-proc"};
   harness::WriteFile(Dir + "/orphans.sh",
-                     "#!/bin/sh\n(sh -c 'exit 0' &); (sh -c 'exit 0' &); sleep 0.3\n"
+                     "#!/bin/sh\nfor i in 1 2 3 4 5 6 7 8; do (sleep 9 &); done; sleep 0.2\n"
+                     "pkill -KILL -x sleep; sleep 0.3\n" // their ends come at once
                      "exit $(grep -l ') Z ' /proc/[0-9]*/stat | wc -l)\n",
                      true);
   // Held before the start: a Ctrl-C typed then comes before the child exists.
