@@ -632,7 +632,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     }
     harness::Options Opts;
     Opts.Env = Case.Env;
-    Opts.Env.emplace_back("PROBE_EXIT=5");
+    Opts.Env.insert(Opts.Env.end(), {"PROBE_EXIT=5", "PWDLIKE=kept"}); // PWD alone is replaced
     Opts.Prefix = Case.Prefix;
     Opts.CallerDir = Case.CallerDir;
     const std::string WorkDir = Case.WorkDir.empty() ? NativePath(Dir) : Case.WorkDir;
@@ -644,6 +644,10 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     if (!IsWindows() && !Case.Exec.empty()) {
       EXPECT_EQ(Record().Exec, Case.Exec);
       EXPECT_EQ(Record().Pwd, Dir) << "PWD names where the child runs";
+      const std::vector<std::string> Env = Record().Env;
+      for (const auto& Entry : Opts.Env) {
+        EXPECT_EQ(std::count(Env.begin(), Env.end(), Entry), 1) << Entry;
+      }
     }
   }
 }

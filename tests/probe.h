@@ -40,6 +40,7 @@ struct Record {
   std::vector<int> Fds;
   std::vector<int> Ignored;
   std::string Pwd;
+  std::vector<std::string> Env; // POSIX
   int Pid = 0;
   bool Console = false;
 };

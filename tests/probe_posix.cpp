@@ -70,6 +70,9 @@ int main(int argc, char** argv) {
     }
     const char* Pwd = std::getenv("PWD");
     Record << "pwd " << probe::Hex(Pwd != nullptr ? Pwd : "(unset)") << '\n';
+    for (char** Entry = environ; *Entry != nullptr; ++Entry) {
+      Record << "env " << probe::Hex(*Entry) << '\n';
+    }
     Record << "pid " << getpid() << "\nready\n";
   }
   if (const char* Say = std::getenv("PROBE_SAY")) {

@@ -48,6 +48,8 @@ Record ParseRecord(const std::string& Text) {
       Result.Fds.push_back(std::stoi(Value));
     } else if (Kind == "pwd") {
       Result.Pwd = Unhex(Value);
+    } else if (Kind == "env") {
+      Result.Env.push_back(Unhex(Value));
     } else if (Kind == "pid") {
       Result.Pid = std::stoi(Value);
     } else if (Kind == "ignored") {
