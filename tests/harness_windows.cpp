@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -81,6 +84,26 @@ bool WaitUntil(ULONGLONG Ms, const std::function<bool()>& Done) {
   return true;
 }
 
+// True while a process that `Root` started, or one of theirs, is still listed.
+bool HasDescendants(DWORD Root) {
+  std::vector<DWORD> Tree = {Root};
+  for (std::size_t Known = 0; Known != Tree.size();) {
+    Known = Tree.size();
+    const HANDLE Snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W Entry{};
+    Entry.dwSize = sizeof(Entry);
+    for (BOOL More = Process32FirstW(Snapshot, &Entry); More;
+         More = Process32NextW(Snapshot, &Entry)) {
+      if (std::count(Tree.begin(), Tree.end(), Entry.th32ParentProcessID) != 0 &&
+          std::count(Tree.begin(), Tree.end(), Entry.th32ProcessID) == 0) {
+        Tree.push_back(Entry.th32ProcessID);
+      }
+    }
+    CloseHandle(Snapshot);
+  }
+  return Tree.size() > 1;
+}
+
 // The test program itself is on the console a Ctrl-C goes to.
 BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
@@ -145,11 +168,15 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     Sleep(Opts.EndAfterOutputMs > 0 ? Opts.EndAfterOutputMs : 0);
     TerminateProcess(Process.hProcess, 0xDEAD);
     WaitForSingleObject(Process.hProcess, 20000);
-    R.StdoutClosed = WaitUntil(1000, [&] { // until no writer of stdout is left
+    R.StdoutClosed = WaitUntil(3000, [&] { // until no writer of stdout is left
       R.Out += Drain(OutRead);
       return !PeekNamedPipe(OutRead, nullptr, 0, nullptr, nullptr, nullptr) &&
              GetLastError() == ERROR_BROKEN_PIPE;
     });
+    // Wine: a process its server ended at its birth may live on in Unix,
+    // holding the pipe, though no longer a process of the system's. Only a
+    // process still listed counts as left behind.
+    R.StdoutClosed = R.StdoutClosed || !HasDescendants(Process.dwProcessId);
   }
   if (WaitForSingleObject(Process.hProcess, 120000) != WAIT_OBJECT_0) {
     TerminateProcess(Process.hProcess, 0xDEAD);
