@@ -82,7 +82,9 @@ TEST(StartErrorStatus, MapsWindowsErrorsByWhatHappened) {
     std::vector<std::uint32_t> Errors;
   } Cases[] = {
       {kStatusNotFound, {2, 3, 53, 67, 123, 161, 206}},
-      {kStatusCannotRun, {5, 11, 32, 191, 193, 216, 225, 226, 740, 1260, 4551, 4556}},
+      {kStatusCannotRun, {5,   11,   32,   129,  188,  189,  190,  191,  192,  193,  194,  195,
+                          196, 197,  198,  199,  200,  201,  202,  216,  225,  226,  577,  740,
+                          786, 1151, 1152, 1153, 1259, 1260, 1920, 4551, 4556, 4557, 4558, 4559}},
       {kStatusLauncherFailed, {0, 8, 14, 87, 267, 1455, 0xFFFFFFFF}},
   };
   for (const auto& Case : Cases) {
