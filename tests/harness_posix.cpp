@@ -96,10 +96,11 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   }
   Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   Argv.insert(Argv.end(), Args.begin(), Args.end());
-  std::vector<std::string> Env = MergedEnvironment(Opts.Env);
-  if (kSanitizedLauncher && !Opts.Prefix.empty()) {
-    Env.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+  std::vector<std::string> Extra = Opts.Env;
+  if (kSanitizedLauncher && !Opts.Prefix.empty()) { // in place of the suite's own
+    Extra.emplace_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
   }
+  std::vector<std::string> Env = MergedEnvironment(Extra);
 
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
