@@ -186,6 +186,15 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Exe = "/bin/sh",
        .CmdLine = "-c \"(sleep 0.5; kill -USR1 $PPID; sleep 0.5; kill -TERM $PPID) & trap 'exit 6' "
                   "USR1; kill -STOP $$; exit 5\""},
+      // Stopped and continued alone, the launcher goes on relaying.
+      {.Name = "launch stopped and continued, then SIGTERM",
+       .Env = {},
+       .Code = 143,
+       .Status = 143,
+       .Exe = "/bin/sh",
+       .CmdLine =
+           "-c \"kill -STOP $PPID; sleep 0.3; kill -CONT $PPID; sleep 0.3; kill -TERM $PPID; "
+           "sleep 5; exit 3\""},
       {.Name = "a child that stops in the foreground",
        .Env = {},
        .Code = 5,
