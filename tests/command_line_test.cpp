@@ -31,6 +31,7 @@ TEST(SplitCommandLine, FollowsTheWindowsRuntimeRules) {
       // doubled quotes (post-2008)
       SplitCase{L"p \"a\"\"b\"", {L"p", L"a\"b"}}, SplitCase{L"p a\"\"b", {L"p", L"ab"}},
       SplitCase{L"p \"\"\"\"", {L"p", L"\""}}, SplitCase{L"p \"\"\"a b\"", {L"p", L"\"a b"}},
+      SplitCase{L"p \"a\"\"", {L"p", L"a\""}}, // the line's last two
       // empty arguments and a line that ends inside quotes
       SplitCase{L"p \"\"", {L"p", L""}}, SplitCase{L"p \"\" \"\"", {L"p", L"", L""}},
       SplitCase{L"p \"", {L"p", L""}}, SplitCase{L"p \"a b", {L"p", L"a b"}},
