@@ -37,11 +37,13 @@ std::string Expand(std::string Text, const std::string& Probe, const std::string
 TEST_F(EndToEnd, StatusesAndReports) {
   const std::string File = Dir + "/plain.txt";
   harness::WriteFile(File, "not a program\n", true);
-  harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp\n", true);
+  // No line end: the interpreter's name runs to the end of the file.
+  harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp", true);
   harness::WriteFile(Dir + "/notes.txt", "", false);
   harness::WriteFile(Dir + "/plain-interpreter", "#!" + Dir + "/notes.txt\n", true);
   harness::WriteFile(Dir + "/ok.sh", "#!/bin/sh\nexit 0\n", true);
   const std::string DeepScript = harness::DeepDirectory(Dir, Dir + "/ok.sh");
+  const std::string DeepBadScript = harness::DeepDirectory(Dir, Dir + "/bad-interpreter");
   std::filesystem::create_directory(Dir + "/My Tools");
   harness::WriteFile(Dir + "/My Tools/bad.exe", "not a program\n", true);
   std::filesystem::create_directory(Dir + "/locked");
@@ -357,6 +359,23 @@ TEST_F(EndToEnd, StatusesAndReports) {
        nullptr,
        false,
        {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
+      {.Name = "a missing interpreter in a caller deeper than the path limit",
+       .Args = {"./bad-interpreter", "", ".", "TRUE"},
+       .Code = 126,
+       .Started = false,
+       .PosixError = "launch: cannot start './bad-interpreter': bad interpreter "
+                     "'/nonexistent/interp': No such file or directory (error 2)\n",
+       .WindowsError = nullptr,
+       .Prefix = {"/bin/bash", "-c", DeepBadScript + " && exec \"$@\"", "bash"}},
+      // Descriptor 0 free: the program's file may be opened as 0.
+      {.Name = "the interpreter named with stdin closed",
+       .Args = {"{dir}/crlf.sh", "", "{dir}", "TRUE"},
+       .Code = 126,
+       .Started = false,
+       .PosixError = "launch: cannot start '{dir}/crlf.sh': bad interpreter '/bin/sh\\r': No such "
+                     "file or directory (error 2)\n",
+       .WindowsError = nullptr,
+       .Prefix = {"/bin/sh", "-c", "exec \"$@\" <&-", "sh"}},
       {"empty working directory",
        {"{probe}", "", "", "TRUE"},
        {},

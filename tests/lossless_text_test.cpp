@@ -55,7 +55,9 @@ TEST(LosslessText, AnyBytesRoundTrip) {
 }
 
 TEST(LosslessText, TextNoBytesStandForEncodesAsReplacement) {
-  EXPECT_EQ(EncodeLossless(L"\xD800\xDFFF"), "\xEF\xBF\xBD\xEF\xBF\xBD"); // both ends
+  // Both ends of the surrogates, and those just outside the escaped bytes.
+  EXPECT_EQ(EncodeLossless(L"\xD800\xDC7F\xDD00\xDFFF"),
+            "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(EncodeLossless(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
 }
 

@@ -202,6 +202,15 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Key = Terminal::Fg,
        .Exe = "/bin/sh",
        .CmdLine = Stopping},
+      // Stopped by SIGTSTP in a group of its own: the launcher's group, orphaned,
+      // discards that signal, so the launcher stops by SIGSTOP.
+      {.Name = "a child in a group of its own that stops in the foreground",
+       .Env = {},
+       .Code = 5,
+       .Status = 5,
+       .Key = Terminal::Fg,
+       .Exe = "/usr/bin/perl",
+       .CmdLine = "-e \"setpgrp(0, 0); kill 'TSTP', $$; exit 5\""},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
