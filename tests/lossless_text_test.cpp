@@ -32,7 +32,8 @@ TEST(LosslessText, DecodesValidUtf8AndEscapesEveryOtherByte) {
       {"\xC2\x80\xDF\xBF\xED\x9F\xBF", L"\u0080\u07FF\uD7FF"},
       {"\xF0\x8F\xBF\xBF", L"\xDCF0\xDC8F\xDCBF\xDCBF"}, // overlong, four bytes
       {"\xC1\xBF\xF5\x80", L"\xDCC1\xDCBF\xDCF5\xDC80"}, // never lead bytes
-      {"\xC3\x80\xF1\x80\x80\x80", L"\u00C0\U00040000"}, // the lowest continuation byte
+      {"\xC3\x80\xE1\x80\x80\xF1\x80\x80\x80",
+       L"\u00C0\u1000\U00040000"}, // the lowest continuation byte
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(DecodeLossless(Case.Bytes), Case.Text);

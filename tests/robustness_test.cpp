@@ -153,6 +153,14 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Code = 0,
        .Status = 0,
        .Exe = Dir + "/orphans.sh"},
+      // An orphan's end does not keep the launcher from relaying what follows.
+      {.Name = "PID 1 relays SIGTERM after an orphan's end",
+       .Env = {},
+       .Prefix = AsPid1,
+       .Code = 143,
+       .Status = 143,
+       .Exe = "/bin/sh",
+       .CmdLine = "-c \"(true &); sleep 0.3; kill -TERM 1; sleep 5; exit 3\""},
       // Killed outright: no status line, and the child goes with it.
       {.Name = "SIGKILL to launch",
        .Env = {"PROBE_PARENT_SIGNAL=9", "PROBE_SLEEP_MS=20000"},
@@ -186,6 +194,15 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Exe = "/bin/sh",
        .CmdLine = "-c \"(sleep 0.5; kill -USR1 $PPID; sleep 0.5; kill -TERM $PPID) & trap 'exit 6' "
                   "USR1; kill -STOP $$; exit 5\""},
+      // Stopped and continued, the launcher takes its stopped child along.
+      {.Name = "launch stopped and continued with its child stopped",
+       .Env = {},
+       .Code = 5,
+       .Status = 5,
+       .Exe = "/bin/sh",
+       .CmdLine =
+           "-c \"(sleep 0.3; kill -STOP $PPID; sleep 0.3; kill -CONT $PPID) & kill -STOP $$; "
+           "exit 5\""},
       // Stopped and continued alone, the launcher goes on relaying.
       {.Name = "launch stopped and continued, then SIGTERM",
        .Env = {},
