@@ -18,6 +18,7 @@ TEST(WaitFlag, OnlyTheExactWordTrueWaitsAndNearMissesAreFlagged) {
       {L"\ttrue\r\n", false, true}, {L"1", false, false},     {L"", false, false},
       {L"   ", false, false},       {L"TRUEX", false, false}, {L"FALSE", false, false},
       {L"TRU", false, false},       {L"T RUE", false, false}, {L"TRUE\x1E", false, false},
+      {L"TRUX", false, false},
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(IsWaitRequested(Case.Text, Converter), Case.Waits) << Case.Text;
