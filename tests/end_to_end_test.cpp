@@ -607,6 +607,10 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
   const std::string ProbeName = Probe.substr(ProbeDir.size() + 1);
   const std::string Sep = IsWindows() ? "\\" : "/";
   const std::string List = IsWindows() ? ";" : ":"; // between PATH entries
+  const std::string Link = Dir + "/here";           // POSIX: a symbolic link to the directory
+  if (!IsWindows()) {
+    std::filesystem::create_directory_symlink(".", Link);
+  }
   const struct {
     const char* Name;
     std::string Exe;
@@ -615,6 +619,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     std::string Exec;                     // POSIX: the path the probe was started from; "" for any
     std::string WorkDir = {};             // the test's directory when empty
     std::vector<std::string> Prefix = {}; // POSIX: what runs the launcher
+    std::string Pwd = {};                 // POSIX: the child's PWD; the test's directory when empty
   } Cases[] = {
       {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}, Probe},
       {"on PATH after a directory without it",
@@ -640,6 +645,14 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
        Probe,
        Dir.substr(ProbeDir.size() + 1)},
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
+      {"a working directory through a symbolic link keeps its name",
+       Probe,
+       "",
+       {},
+       Probe,
+       Link,
+       {},
+       Link},
       {"relative to a caller deeper than the path limit",
        "./" + ProbeName,
        "",
@@ -655,7 +668,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
-    if (IsWindows() && !Case.Prefix.empty()) {
+    if (IsWindows() && (!Case.Prefix.empty() || !Case.Pwd.empty())) {
       continue;
     }
     harness::Options Opts;
@@ -671,7 +684,7 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
     EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
     if (!IsWindows() && !Case.Exec.empty()) {
       EXPECT_EQ(Record().Exec, Case.Exec);
-      EXPECT_EQ(Record().Pwd, Dir) << "PWD names where the child runs";
+      EXPECT_EQ(Record().Pwd, Case.Pwd.empty() ? Dir : Case.Pwd) << "PWD names where it runs";
       const std::vector<std::string> Env = Record().Env;
       for (const auto& Entry : Opts.Env) {
         EXPECT_EQ(std::count(Env.begin(), Env.end(), Entry), 1) << Entry;
