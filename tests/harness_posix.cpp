@@ -261,7 +261,8 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   }
   Result R;
   R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
-                               : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status));
+                               : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status)) +
+                                     (WCOREDUMP(Status) ? 500 : 0); // a core file was written
   R.Status = Ended == 0 ? kTimedOut : R.Status;
   R.Out = Opts.Output == Stdout::FullNonBlocking || Late ? Piped : ReadFile(Dir + "/out");
   R.Err = ReadFile(Dir + "/err");

@@ -21,7 +21,7 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   // kill or a supervisor, and must be passed on. A child that dies of SIGINT or
   // SIGQUIT ends the launcher by the same signal once its status is out, so
   // that a calling shell stops its loop.
-  const int KilledBy = 1000; // + N: how the harness reports death by signal N
+  const int KilledBy = 1000; // + N: death by signal N (+ 500 more with a core file)
   using harness::Terminal;
   // SIGINT (2) and SIGPIPE (13)
   const std::vector<std::string> IgnoringIntAndPipe = {"/bin/sh", "-c",
@@ -66,6 +66,12 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .WindowsCode = 0xC000013A},
       {.Name = "Ctrl-\\ in the group",
        .Env = {"PROBE_GROUP_SIGNAL=3"},
+       .Code = 131,
+       .Status = KilledBy + 3},
+      // Ended by the child's signal, the launcher leaves no core file of its own.
+      {.Name = "Ctrl-\\ in the group, core files allowed",
+       .Env = {"PROBE_GROUP_SIGNAL=3"},
+       .Prefix = {"/bin/sh", "-c", "ulimit -c unlimited; exec \"$@\"", "sh"},
        .Code = 131,
        .Status = KilledBy + 3},
       {.Name = "SIGTERM to launch alone",
