@@ -372,6 +372,12 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
        Late,
        0,
        true},
+      {"SIGHUP after the end, blocked by the caller, read late",
+       {"PROBE_SLEEP_MS=0"},
+       1 /* SIGHUP */,
+       Late,
+       0,
+       true},
       // A PID 1 ignores a signal left at its default: its handler ends it.
       {"SIGTERM relayed to the child of a PID 1, which dies of it, nobody reads",
        {"PROBE_PARENT_SIGNAL=15", "PROBE_SLEEP_MS=20000"},
