@@ -1,6 +1,7 @@
 // Runs the built launcher against the probe child and checks the whole
 // contract: report lines, exit status, what the child received.
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "end_to_end.h"
@@ -54,6 +55,10 @@ TEST_F(EndToEnd, StatusesAndReports) {
     Many += " a";
   }
   std::vector<std::string> Padding; // what leaves the launcher room for its own start only
+  std::string LongLoader;
+  for (std::size_t Part = 0; Part < 1365; ++Part) {
+    LongLoader += "/xx"; // 4,095 bytes
+  }
   if (!IsWindows()) {
     std::filesystem::permissions(Dir, std::filesystem::perms::owner_all |
                                           std::filesystem::perms::others_exec);
@@ -63,6 +68,21 @@ TEST_F(EndToEnd, StatusesAndReports) {
     const std::size_t Loader = Elf.find("/ld-linux");
     Elf.replace(Elf.rfind('/', Loader - 1), 4, "/xx/");
     harness::WriteFile(Dir + "/no-loader", Elf, true);
+    // A loader named by the longest path the kernel takes (4,096 bytes with its
+    // NUL), moved to the end of the file.
+    const auto Word = [&Elf](std::size_t At, std::size_t Size) {
+      std::uint64_t Value = 0;
+      std::memcpy(&Value, &Elf[At], Size);
+      return Value;
+    };
+    std::size_t At = Word(32, 8); // e_phoff: 56-byte entries, p_type first
+    while (Word(At, 4) != 3) {    // PT_INTERP
+      At += 56;
+    }
+    const std::uint64_t Where[2] = {Elf.size(), LongLoader.size() + 1}; // p_offset, p_filesz
+    std::memcpy(&Elf[At + 8], &Where[0], 8);
+    std::memcpy(&Elf[At + 32], &Where[1], 8);
+    harness::WriteFile(Dir + "/long-loader", Elf + LongLoader + '\0', true);
     Elf = harness::ReadFile(Probe);
     Elf[18] = static_cast<char>(183); // e_machine: AArch64, with a loader that is there
     harness::WriteFile(Dir + "/other-machine", Elf, true);
@@ -83,6 +103,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
   const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
   const std::string TooDeep = "working directory '" + Deep + "': ";
+  const std::string LongLoaderError = "bad interpreter '" + LongLoader + "': " + NotFound;
   // One call of the launcher's fails, as the kernel may make it fail.
   const auto Failing = [](const std::string& Call, const std::string& Error) {
     std::vector<std::string> Strace = {"/usr/bin/strace", "-f", "-qq", "-o/dev/null"};
@@ -229,6 +250,12 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        "bad interpreter '/xx/",
        nullptr},
+      {.Name = "ELF loader named by the longest path",
+       .Args = {"{dir}/long-loader", "", "{dir}", "TRUE"},
+       .Code = 126,
+       .Started = false,
+       .PosixError = LongLoaderError.c_str(),
+       .WindowsError = nullptr},
       {"ELF program for another machine",
        {"{dir}/other-machine", "", "{dir}", "TRUE"},
        {},
@@ -574,6 +601,9 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
     EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
     // Windows: the harness's handle would be recorded if it had leaked.
     EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
+    if (Case.Prefix.empty()) { // while it waits, the launcher holds what it was given, no more
+      EXPECT_EQ(Got.LauncherFds, R.Given);
+    }
     EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
   }
 }

@@ -15,6 +15,7 @@ struct Result {
   // Windows, with EndOnceExists: every writer of stdout was gone within a
   // second of the program's end.
   bool StdoutClosed = false;
+  std::vector<int> Given; // POSIX: each descriptor the program was started with
 };
 
 // Where the started program's stdout goes. FullNonBlocking: a pipe with

@@ -176,6 +176,13 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
                                         POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setflags(&Attributes, Flags);
   const int Leaked = open("/dev/null", O_RDONLY); // deliberately inheritable
+  Result R;
+  for (int Fd = 0; Fd < 1024; ++Fd) {
+    const int Flags = Fd > 2 ? fcntl(Fd, F_GETFD) : 0; // 0 to 2 come from the file actions
+    if (Flags != -1 && (Flags & FD_CLOEXEC) == 0 && (Fd != 1 || Opts.Output != Stdout::Closed)) {
+      R.Given.push_back(Fd);
+    }
+  }
   pid_t Pid = 0;
   auto ArgvPointers = Pointers(Argv);
   auto EnvPointers = Pointers(Env);
@@ -259,7 +266,6 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   if (!CopyDir.empty()) {
     std::filesystem::remove_all(CopyDir);
   }
-  Result R;
   R.Status = WIFEXITED(Status) ? static_cast<std::uint32_t>(WEXITSTATUS(Status))
                                : 1000 + static_cast<std::uint32_t>(WTERMSIG(Status)) +
                                      (WCOREDUMP(Status) ? 500 : 0); // a core file was written

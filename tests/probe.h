@@ -20,6 +20,7 @@
 //   exec <hex>  the path it was started from, as given to execve (POSIX)
 //   fd <n>      each open descriptor (POSIX); on Windows, the handle named by
 //               PROBE_HARNESS_HANDLE, when it reached the probe
+//   launcherfd <n>  each descriptor its parent holds (POSIX)
 //   console     Windows: the probe is attached to a console
 //   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
 //               ignored (POSIX)
@@ -38,6 +39,7 @@ struct Record {
   std::string Cwd;
   std::string Exec;
   std::vector<int> Fds;
+  std::vector<int> LauncherFds; // POSIX
   std::vector<int> Ignored;
   std::string Pwd;
   std::vector<std::string> Env; // POSIX

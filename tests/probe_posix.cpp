@@ -58,6 +58,13 @@ int main(int argc, char** argv) {
     for (const int Fd : Fds) {
       Record << "fd " << Fd << '\n';
     }
+    const std::string Held = "/proc/" + std::to_string(getppid()) + "/fd/";
+    for (int Fd = 0; Fd < 1024; ++Fd) {
+      char Target[1];
+      if (readlink((Held + std::to_string(Fd)).c_str(), Target, sizeof Target) > 0) {
+        Record << "launcherfd " << Fd << '\n';
+      }
+    }
     // getauxval hands the address over as a number.
     const auto* Exec = reinterpret_cast<const char*>( // NOLINT(performance-no-int-to-ptr)
         getauxval(AT_EXECFN));

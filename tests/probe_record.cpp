@@ -46,6 +46,8 @@ Record ParseRecord(const std::string& Text) {
       Result.Exec = Unhex(Value);
     } else if (Kind == "fd") {
       Result.Fds.push_back(std::stoi(Value));
+    } else if (Kind == "launcherfd") {
+      Result.LauncherFds.push_back(std::stoi(Value));
     } else if (Kind == "pwd") {
       Result.Pwd = Unhex(Value);
     } else if (Kind == "env") {
