@@ -37,7 +37,7 @@ std::string Expand(std::string Text, const std::string& Probe, const std::string
 
 TEST_F(EndToEnd, StatusesAndReports) {
   const std::string File = Dir + "/plain.txt";
-  harness::WriteFile(File, "not a program\n", true);
+  harness::WriteFile(File, "!!not a program\n", true); // a '!' second, as in "#!", is no script
   // No line end: the interpreter's name runs to the end of the file.
   harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp", true);
   harness::WriteFile(Dir + "/notes.txt", "", false);
