@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
@@ -58,7 +59,14 @@ int main(int argc, char** argv) {
     for (const int Fd : Fds) {
       Record << "fd " << Fd << '\n';
     }
-    const std::string Held = "/proc/" + std::to_string(getppid()) + "/fd/";
+    // The launcher closes what served the start a moment after the exec: list
+    // what it holds once it has gone to sleep in its wait.
+    const std::string Launcher = "/proc/" + std::to_string(getppid());
+    for (int Try = 0; Try < 2000 && std::strchr("RD", ReadState(Launcher + "/stat")) != nullptr;
+         ++Try) {
+      usleep(1000);
+    }
+    const std::string Held = Launcher + "/fd/";
     for (int Fd = 0; Fd < 1024; ++Fd) {
       char Target[1];
       if (readlink((Held + std::to_string(Fd)).c_str(), Target, sizeof Target) > 0) {
