@@ -24,4 +24,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY) # no GoogleTest of the build machine
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The Wine that runs this build's programs (mingw-x86_64.cmake names its own).
+if(NOT LAUNCH_WINE)
+  set(LAUNCH_WINE wine)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${LAUNCH_WINE})

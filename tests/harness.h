@@ -16,6 +16,10 @@ struct Result {
   // second of the program's end.
   bool StdoutClosed = false;
   std::vector<int> Given; // POSIX: each descriptor the program was started with
+  // POSIX: a tool the run needs (strace, unshare, ...) that this machine
+  // lacks; nothing was run, and the row is skipped (or fails, where every
+  // tool must be there).
+  std::string MissingTool;
 };
 
 // Where the started program's stdout goes. FullNonBlocking: a pipe with

@@ -6,12 +6,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "harness.h"
 #include "probe.h"
@@ -79,6 +82,50 @@ std::vector<std::string> AsNobody(const std::string& Program, std::string& CopyD
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", Copy};
 }
 
+// Tools that some rows run and a machine may lack, named by their /usr/bin
+// paths. In the command that runs the program, before its first `Own`
+// arguments, one found elsewhere on PATH takes that path's place (in the
+// program's own arguments it would change the report). Returns the path of
+// one that cannot be used, or "".
+std::string FindTools(std::vector<std::string>& Argv, std::size_t Own) {
+  const auto Wrapper = Argv.end() - static_cast<std::ptrdiff_t>(Own);
+  for (const char* Tool : {"strace", "qemu-x86_64", "unshare", "perl", "setpriv", "script"}) {
+    const std::string Named = std::string("/usr/bin/") + Tool;
+    const auto Names = [&Named](const std::string& Arg) {
+      return Arg.find(Named) != std::string::npos;
+    };
+    if (std::none_of(Argv.begin(), Argv.end(), Names) || access(Named.c_str(), X_OK) == 0) {
+      continue;
+    }
+    std::string Found;
+    std::stringstream Path(getenv("PATH") != nullptr ? getenv("PATH") : "");
+    for (std::string Dir; Found.empty() && std::getline(Path, Dir, ':');) {
+      Found = access((Dir + "/" + Tool).c_str(), X_OK) == 0 ? Dir + "/" + Tool : "";
+    }
+    if (Found.empty() || std::any_of(Wrapper, Argv.end(), Names)) {
+      return Named;
+    }
+    for (auto Arg = Argv.begin(); Arg != Wrapper; ++Arg) {
+      for (std::size_t At = 0; (At = Arg->find(Named, At)) != std::string::npos;) {
+        Arg->replace(At, Named.size(), Found);
+        At += Found.size();
+      }
+    }
+  }
+  return {};
+}
+
+// A row whose tool is missing is skipped, naming it; where every tool must be
+// there (LAUNCH_TEST_ALL_TOOLS=1, as in CI), it fails instead.
+void SkipForMissing(const std::string& Tool) {
+  const char* All = getenv("LAUNCH_TEST_ALL_TOOLS");
+  if (All != nullptr && std::string(All) == "1") {
+    ADD_FAILURE() << "this row needs " << Tool << ", which is missing (LAUNCH_TEST_ALL_TOOLS=1)";
+  } else {
+    GTEST_SKIP() << "row skipped: it needs " << Tool << ", which is missing";
+  }
+}
+
 } // namespace
 
 Result Run(const std::string& Program, const std::vector<std::string>& Args, const Options& Opts) {
@@ -96,6 +143,15 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   }
   Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   Argv.insert(Argv.end(), Args.begin(), Args.end());
+  if (std::string Missing = FindTools(Argv, Args.size()); !Missing.empty()) {
+    SkipForMissing(Missing);
+    if (!CopyDir.empty()) {
+      std::filesystem::remove_all(CopyDir);
+    }
+    Result Skipped;
+    Skipped.MissingTool = std::move(Missing);
+    return Skipped;
+  }
   std::vector<std::string> Extra = Opts.Env;
   if (kSanitizedLauncher && !Opts.Prefix.empty()) { // in place of the suite's own
     Extra.emplace_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");

@@ -17,12 +17,23 @@ ExternalProject_Add(posix_threads_tests
   DEPENDS launch)
 set(launch_tests ${test_tree}/tests/launch_tests.exe)
 
+# A host that cannot run this build's programs under Wine (a kernel without
+# 32-bit programs, for the 32-bit build) stops the run at once, saying why.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(bits 64)
+else()
+  set(bits 32)
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/CTestCustom.cmake "set(CTEST_CUSTOM_PRE_TEST \"sh \\\"\
+${CMAKE_CURRENT_SOURCE_DIR}/wine_usable.sh\\\" \\\"${LAUNCH_WINE}\\\" ${bits}\")\n")
 # Under Wine: one persistent, warmed-up wineserver for the whole run. Started
 # from inside a test, Wine's background services would inherit that test's
 # output pipe and CTest would wait for them for ever; so every Wine start here
-# sends its output away, and the server is stopped at the end.
-add_test(NAME wine_start
-  COMMAND sh -c "wineserver -p >/dev/null 2>&1; wine cmd /c exit >/dev/null 2>&1 </dev/null")
+# sends its output away (the first to a file, shown when Wine cannot start),
+# and the server is stopped at the end.
+add_test(NAME wine_start COMMAND sh -c [[wineserver -p >/dev/null 2>&1
+  "$0" cmd /c exit >"$1" 2>&1 </dev/null || { echo "Wine cannot start a program:"; cat "$1"; exit 1; }]]
+  ${LAUNCH_WINE} ${PROJECT_BINARY_DIR}/wine_start.log)
 # A process that Wine's server ends in the middle of its own start (a launcher
 # killed then, with its job: the rows that kill it during the start leave one
 # now and then, more on a loaded machine) can live on in Unix, blocked for
@@ -34,19 +45,20 @@ add_test(NAME wine_stop COMMAND sh -c [[wineserver -k >/dev/null 2>&1
   done; true]])
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
-add_test(NAME unit COMMAND wine ${launch_tests} --gtest_filter=-EndToEnd.*)
+add_test(NAME unit COMMAND ${LAUNCH_WINE} ${launch_tests} --gtest_filter=-EndToEnd.*)
 # The rows that kill the launcher write to a file, so that CTest's pipe closes
 # when the test program ends, whatever Wine left behind.
 add_test(NAME end_to_end
-  COMMAND sh -c "wine \"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; exit $status"
-          ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct
+  COMMAND sh -c "\"$0\" \"$1\" \"$2\" >\"$3\" 2>&1; status=$?; cat \"$3\"; exit $status"
+          ${LAUNCH_WINE} ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct
           ${test_tree}/end_to_end.log)
 # Console control events need a console: under Wine, a pseudo-terminal. The
 # test program's path reaches script's shell through the environment.
 add_test(NAME console_ctrl_c COMMAND script -qec
-  "wine \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
+  "\"$LAUNCH_WINE\" \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
   /dev/null)
-set_tests_properties(console_ctrl_c PROPERTIES ENVIRONMENT "LAUNCH_TESTS=${launch_tests}")
+set_tests_properties(console_ctrl_c PROPERTIES
+  ENVIRONMENT "LAUNCH_TESTS=${launch_tests};LAUNCH_WINE=${LAUNCH_WINE}")
 set_tests_properties(unit end_to_end console_ctrl_c PROPERTIES
   FIXTURES_REQUIRED "wine;case_folders" TIMEOUT 300)
 # A Wine that cannot run the program at all (no 32-bit Wine) says so on a line
@@ -61,7 +73,7 @@ remove_case_folders_after(${test_root}/tmp)
 # On a console the report is wide text, not UTF-8 bytes: non-ASCII echoes must
 # arrive intact.
 add_test(NAME console_report
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/console_report.sh $<TARGET_FILE:launch>)
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/console_report.sh ${LAUNCH_WINE} $<TARGET_FILE:launch>)
 set_tests_properties(console_report PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 60
   PASS_REGULAR_EXPRESSION "Exe : é € 中文.*IsWaiting : é € 中文.*Code retour : 127")
 # The shipped image: no thread-library imports, SEH-free, ASLR and DEP, and
