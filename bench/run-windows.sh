@@ -20,8 +20,10 @@ preset=${2:-windows}
 flags=(-O2 -static -s -fstack-protector-strong -D_FORTIFY_SOURCE=2
   -Wl,--dynamicbase,--nxcompat,--major-subsystem-version,6,--minor-subsystem-version,1)
 case $preset in
-windows) target=i686-w64-mingw32 arch=win32 flags+=(-Wl,--no-seh) ;;
-windows-x64) target=x86_64-w64-mingw32 arch=win64 flags+=(-Wl,--high-entropy-va) ;;
+windows) target=i686-w64-mingw32 arch=win32 wine=wine flags+=(-Wl,--no-seh) ;;
+# The 64-bit loader, named: Debian's `wine` picks the 32-bit one whenever wine32 is there.
+windows-x64) target=x86_64-w64-mingw32 arch=win64 flags+=(-Wl,--high-entropy-va)
+  wine=$(PATH=$PATH:/usr/lib/wine command -v wine64 || echo wine) ;;
 *) echo "bench: no such preset: $preset"; exit 0 ;;
 esac
 cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target launch >/dev/null ||
@@ -36,17 +38,17 @@ $cc "${flags[@]}" -o "$out/static.exe" bench/static-windows.c &&
   $target-strip -o "$out/launch.exe" "build/$preset/launch.exe" || exit 0
 # One warm Wine server for the whole run, as the suite has.
 wineserver -p >/dev/null 2>&1
-wine cmd /c exit >/dev/null 2>&1 </dev/null
-dir=$(winepath -w "$out")
+"$wine" cmd /c exit >/dev/null 2>&1 </dev/null
+dir=$("$wine" winepath -w "$out")
 launch=$dir\\launch.exe static=$dir\\static.exe floor=$dir\\floor.exe
 # Wine gives a console only to a program started from a terminal: the console
 # rounds run in one (script), their figures go to a file; stderr stays on the
 # terminal, which Wine needs too (console.tty).
-printf '%q ' wine "$dir\\timer.exe" "$runs" console "$launch --version" "$static" \
+printf '%q ' "$wine" "$dir\\timer.exe" "$runs" console "$launch --version" "$static" \
   "$launch $static \"\" C:\\ TRUE" "$floor $static" >"$out/console.sh"
 script -qec "bash $out/console.sh >$out/console.txt </dev/null" /dev/null >"$out/console.tty"
 mapfile -t console <"$out/console.txt"
-mapfile -t detached < <(wine "$dir\\timer.exe" "$runs" detached "$launch $static \"\" C:\\ TRUE" \
+mapfile -t detached < <("$wine" "$dir\\timer.exe" "$runs" detached "$launch $static \"\" C:\\ TRUE" \
   "$floor $static" </dev/null)
 [ ${#console[@]} -eq 4 ] && [ ${#detached[@]} -eq 2 ] || { tr -d '\033' <"$out/console.tty"; exit 0; }
 
@@ -63,6 +65,6 @@ printf '%-36s %11s %11s %7s %7s %7s\n' "start to end, median" "launch.exe" "refe
 row "own start (--version) vs static C" "${console[0]}" "${console[1]}" "<= 1.2"
 row "start + wait, console, vs floor" "${console[2]}" "${console[3]}" ""
 row "start + wait, no console, vs floor" "${detached[0]}" "${detached[1]}" ""
-printf '\n%s launch.exe, %s, %s runs each; %s, %s cores, load %s\n' "$arch" "$(wine --version)" \
+printf '\n%s launch.exe, %s, %s runs each; %s, %s cores, load %s\n' "$arch" "$("$wine" --version)" \
   "$runs" "$(uname -m)" "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
 exit 0
