@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
