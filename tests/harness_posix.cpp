@@ -90,7 +90,7 @@ std::vector<std::string> AsNobody(const std::string& Program, std::string& CopyD
 std::string FindTools(std::vector<std::string>& Argv, std::size_t Own) {
   const auto Wrapper = Argv.end() - static_cast<std::ptrdiff_t>(Own);
   for (const char* Tool : {"strace", "qemu-x86_64", "unshare", "perl", "setpriv", "script"}) {
-    const std::string Named = std::string("/usr/bin/") + Tool;
+    std::string Named = std::string("/usr/bin/") + Tool;
     const auto Names = [&Named](const std::string& Arg) {
       return Arg.find(Named) != std::string::npos;
     };
