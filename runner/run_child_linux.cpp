@@ -123,10 +123,13 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return StartFailed(Refused.Code, std::move(*Refused.Failure));
   }
   if (!Wait) {
+    // Read before anything is written: a line that waits for stderr must not
+    // turn a child still running into one that has ended.
+    RunOutcome Running = Query(Pid);
     if (getpid() == 1) {
       WriteNotice("warning: as PID 1, launch takes its child along when it exits");
     }
-    return Query(Pid);
+    return Running;
   }
   const WaitResult Ended = WaitRelaying(Pid, Held, Early, Caller);
   NoteRelayedStop(Ended.Stop);

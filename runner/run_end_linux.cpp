@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "runner_linux.h"
+#include "standard_error.h"
 
 namespace launch {
 
@@ -112,19 +113,7 @@ void SetDisposition(int Signal, void (*Handler)(int)) {
 void WriteNotice(std::string_view Text) {
   std::string Line = "launch: ";
   Line.append(Text).push_back('\n');
-  std::size_t Done = 0;
-  for (int Tries = 0; Done < Line.size() && Tries < 10; ++Tries) {
-    pollfd Errors{};
-    Errors.fd = STDERR_FILENO;
-    Errors.events = POLLOUT;
-    if (poll(&Errors, 1, 1000) != 1) {
-      continue;
-    }
-    const ssize_t Written = write(STDERR_FILENO, Line.data() + Done, Line.size() - Done);
-    if (Written > 0) {
-      Done += static_cast<std::size_t>(Written);
-    }
-  }
+  WriteStandardError(Line);
 }
 
 void NoteRelayedStop(int Signal) {

@@ -36,8 +36,8 @@ inline bool IsTermination(int Signal) {
 
 void SetDisposition(int Signal, void (*Handler)(int));
 
-// One line on stderr, "launch: <Text>", given up when stderr cannot take it
-// within a second: it is said on the way out, and must not keep the launcher.
+// One line on stderr, "launch: <Text>", through the run's bounded writer
+// (WriteStandardError).
 void WriteNotice(std::string_view Text);
 
 // --- The program (program_linux.cpp)
