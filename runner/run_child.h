@@ -72,6 +72,12 @@ CallerSettings PrepareLauncher();
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait, const CallerSettings& Caller);
 
+// How a waited child's end reads when a shell would have said something about
+// it (a killing signal, an exception code), as in
+// L"was killed by SIGSEGV (Segmentation fault), core dumped" or
+// L"ended with exception 0xC0000005 (access violation)"; empty otherwise.
+std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome);
+
 // Called last: writes the status line with `WriteStatusLine` and ends the
 // run. POSIX: while the line waits for a reader after a waited child's end,
 // SIGTERM, SIGINT and SIGHUP end the launcher (unless the caller ignored or
