@@ -46,8 +46,8 @@ void MarkInheritedCloseOnExec() {
 
 // Like the rest of the child's code, not instrumented: it runs on the child's
 // own stack, which AddressSanitizer does not know.
-[[noreturn]] __attribute__((no_sanitize("address"))) void
-ReportFailure(const ChildStart& Start, int Error, StartStep Step) {
+[[noreturn]] __attribute__((no_sanitize("address"))) void ReportFailure(const ChildStart& Start,
+                                                                        int Error, StartStep Step) {
   const StartFailure Failure{Error, Step};
   // Far below what a pipe takes at once; if the launcher is gone, so is the reader.
   [[maybe_unused]] const ssize_t Sent = write(Start.ReportFd, &Failure, sizeof Failure);

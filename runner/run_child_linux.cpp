@@ -52,8 +52,8 @@ RunOutcome StartRefused(const StartFailure& Failure, const ProgramPath& Program,
   case StartStep::Directory:
     return {false, kStatusLauncherFailed, Directory(Failure.Error), 0};
   case StartStep::Create:
-    return {false, kStatusLauncherFailed,
-            Own(Failure.Error, L"cannot create the child process: "), 0};
+    return {false, kStatusLauncherFailed, Own(Failure.Error, L"cannot create the child process: "),
+            0};
   case StartStep::SetUp:
     break;
   }

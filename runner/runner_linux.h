@@ -7,9 +7,9 @@
 
 #include <csignal>
 #include <cstdint>
-#include <sys/resource.h>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
 
