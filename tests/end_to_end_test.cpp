@@ -448,6 +448,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
       {"SIGINT: no line", Waited, {"PROBE_SIGNAL=2"}, 130, true, "", nullptr, false,
        Sh("trap '' INT")},
       {"exit 139: no line", Waited, {"PROBE_EXIT=139"}, 139, true, "", nullptr},
+      {"no wait: no line", {"/bin/sh", "-c \"kill -TERM $$\"", "{dir}", "FALSE"}, {}, 143, true, "",
+       nullptr, false, Failing("wait4", "delay_enter=500000")}, // read once the child has died
       // In the child's window before its exec, a sanitizer's handler must not run.
       {"a signal before the exec", Waited, {}, 136, true, "SIGFPE (Floating point exception)\n",
        nullptr, false, Failing("fchdir", "signal=SIGFPE")},
