@@ -56,8 +56,9 @@ void MarkInheritedCloseOnExec() {
 
 // Every caught signal back at its default. The child must do this before it
 // unblocks anything: until its exec it runs on the launcher's memory, which a
-// handler of the launcher's (one of a sanitizer's, or one installed later)
-// would then use as if it were the launcher. Ignored signals stay ignored.
+// handler of the launcher's (a sanitizer's, or any installed before the
+// start) would then use as if it were the launcher. Ignored signals stay
+// ignored.
 // SIGPIPE, which the launcher ignores for itself, goes back to its default
 // too when the caller had it so (`DefaultSigpipe`).
 __attribute__((no_sanitize("address"))) void DefaultCaughtSignals(bool DefaultSigpipe) {
@@ -68,8 +69,9 @@ __attribute__((no_sanitize("address"))) void DefaultCaughtSignals(bool DefaultSi
     if (Signal == SIGKILL || Signal == SIGSTOP || sigaction(Signal, nullptr, &Action) != 0) {
       continue;
     }
-    const bool Caught = (Action.sa_flags & SA_SIGINFO) != 0 ||
-                        (Action.sa_handler != SIG_DFL && Action.sa_handler != SIG_IGN);
+    // sa_handler and sa_sigaction share their storage: SIG_DFL and SIG_IGN
+    // read the same whatever the flags.
+    const bool Caught = Action.sa_handler != SIG_DFL && Action.sa_handler != SIG_IGN;
     if (Caught || (Signal == SIGPIPE && DefaultSigpipe)) {
       sigaction(Signal, &Default, nullptr);
     }
