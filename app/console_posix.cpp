@@ -1,5 +1,7 @@
 // POSIX: each line goes out as the very bytes its text was decoded from, so a
-// value echoed from an argument is byte for byte the argument received.
+// value echoed from an argument is byte for byte the argument received. The
+// report waits for its reader; stderr has the runner's bounded writer, which
+// the runner's own notices share.
 #include <cerrno>
 #include <poll.h>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "console.h"
 #include "lossless_text.h"
+#include "standard_error.h"
 #include "system_error.h"
 
 namespace launch {
@@ -24,9 +27,14 @@ bool WaitUntilWritable(int Fd) {
   return Ready > 0;
 }
 
-std::optional<RunFailure> WriteLine(int Fd, std::wstring_view Line) {
+std::string LineBytes(std::wstring_view Line) {
   std::string Bytes = EncodeLossless(Line);
   Bytes.push_back('\n');
+  return Bytes;
+}
+
+std::optional<RunFailure> WriteLine(int Fd, std::wstring_view Line) {
+  const std::string Bytes = LineBytes(Line);
   std::size_t Done = 0;
   while (Done < Bytes.size()) {
     const ssize_t Written = write(Fd, Bytes.data() + Done, Bytes.size() - Done);
@@ -58,7 +66,14 @@ std::optional<RunFailure> WriteOutputLine(std::wstring_view Line) {
 }
 
 std::optional<RunFailure> WriteErrorLine(std::wstring_view Line) {
-  return WriteLine(STDERR_FILENO, Line);
+  const int Error = WriteStandardError(LineBytes(Line));
+  if (Error == kStandardErrorStuck) {
+    return RunFailure{L"stderr takes nothing", std::nullopt, std::nullopt};
+  }
+  if (Error != 0) {
+    return FailureFor(static_cast<std::uint32_t>(Error));
+  }
+  return std::nullopt;
 }
 
 } // namespace launch

@@ -8,10 +8,21 @@ namespace launch {
 
 namespace {
 
+// A report line that cannot be written is given up and the run goes on: its
+// status is what callers rely on. The caller is told once, on stderr, so that
+// a report lost to a full disk or a closed stdout is not lost without a word.
+void WriteReportLine(std::wstring_view Line) {
+  static bool Told = false;
+  if (const auto Failure = WriteOutputLine(Line); Failure && !Told) {
+    Told = true;
+    WriteFailureReason(L"cannot write the report", *Failure);
+  }
+}
+
 void WriteLabelled(std::wstring_view Label, std::wstring_view Value) {
   std::wstring Line(Label);
   Line += Value;
-  WriteOutputLine(Line);
+  WriteReportLine(Line);
 }
 
 } // namespace
@@ -24,7 +35,7 @@ void WriteEcho(const RunRequest& Request) {
 }
 
 void WriteStartFailure() {
-  WriteOutputLine(L"CreateProcess failed !!!");
+  WriteReportLine(L"CreateProcess failed !!!");
 }
 
 void WriteStatus(ReturnCode Code) {

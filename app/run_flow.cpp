@@ -104,6 +104,13 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
                            Program + L"'",
                        Failure);
   }
+  // A shell between the caller and the child would have named a fatal signal
+  // (or exception); it sees only the launcher's status, so the launcher says it.
+  if (Request.Wait && Outcome.Started) {
+    if (const std::wstring End = DescribeAbnormalEnd(Outcome); !End.empty()) {
+      WriteErrorLine(L"launch: '" + Visible(Request.Exe) + L"' " + End);
+    }
+  }
   FinishRun(Outcome, Request.Wait, Caller, WriteStatus);
   return Outcome.Code;
 }

@@ -49,6 +49,9 @@ struct RunOutcome {
   // POSIX: the signal that ended the child (Code is then 128 + the signal);
   // 0 when it exited, and always 0 on Windows.
   int KilledBy = 0;
+  // POSIX: the kernel wrote a core file as that signal ended the child
+  // (WCOREDUMP); always false on Windows.
+  bool CoreDumped = false;
 };
 
 } // namespace launch

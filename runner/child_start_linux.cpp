@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,35 +47,58 @@ void MarkInheritedCloseOnExec() {
 // Like the rest of the child's code, not instrumented: it runs on the child's
 // own stack, which AddressSanitizer does not know.
 [[noreturn]] __attribute__((no_sanitize("address"))) void ReportFailure(const ChildStart& Start,
-                                                                        int Error, bool Directory) {
-  const StartFailure Failure{Error, Directory};
+                                                                        int Error, StartStep Step) {
+  const StartFailure Failure{Error, Step};
   // Far below what a pipe takes at once; if the launcher is gone, so is the reader.
   [[maybe_unused]] const ssize_t Sent = write(Start.ReportFd, &Failure, sizeof Failure);
   _exit(127);
+}
+
+// Every caught signal back at its default. The child must do this before it
+// unblocks anything: until its exec it runs on the launcher's memory, which a
+// handler of the launcher's (a sanitizer's, or any installed before the
+// start) would then use as if it were the launcher. Ignored signals stay
+// ignored.
+// SIGPIPE, which the launcher ignores for itself, goes back to its default
+// too when the caller had it so (`DefaultSigpipe`).
+__attribute__((no_sanitize("address"))) void DefaultCaughtSignals(bool DefaultSigpipe) {
+  struct sigaction Default {};
+  Default.sa_handler = SIG_DFL;
+  for (int Signal = 1; Signal < NSIG; ++Signal) {
+    struct sigaction Action {};
+    if (Signal == SIGKILL || Signal == SIGSTOP || sigaction(Signal, nullptr, &Action) != 0) {
+      continue;
+    }
+    // sa_handler and sa_sigaction share their storage: SIG_DFL and SIG_IGN
+    // read the same whatever the flags.
+    const bool Caught = Action.sa_handler != SIG_DFL && Action.sa_handler != SIG_IGN;
+    if (Caught || (Signal == SIGPIPE && DefaultSigpipe)) {
+      sigaction(Signal, &Default, nullptr);
+    }
+  }
 }
 
 // The child, from its start to the exec. Every signal is blocked on entry, so
 // no handler of the launcher's can run on the memory the two share.
 __attribute__((no_sanitize("address"))) int StartChild(void* Argument) {
   const auto& Start = *static_cast<const ChildStart*>(Argument);
-  if (Start.DefaultSigpipe) {
-    struct sigaction Default {};
-    Default.sa_handler = SIG_DFL;
-    sigaction(SIGPIPE, &Default, nullptr);
+  DefaultCaughtSignals(Start.DefaultSigpipe);
+  if (Start.RestoreDescriptorLimit && setrlimit(RLIMIT_NOFILE, &Start.DescriptorLimit) != 0) {
+    ReportFailure(Start, errno, StartStep::SetUp);
   }
   if (Start.DiesWithLauncher) {
     // SIGKILL, the one signal the launcher cannot catch, would otherwise leave
     // the child running. If the launcher died before this was set, the child
     // now has another parent: end as the signal would have ended it.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
-      ReportFailure(Start, errno, false);
+      ReportFailure(Start, errno, StartStep::SetUp);
     }
     if (getppid() != Start.Launcher) {
       kill(getpid(), SIGKILL); // not raise(): it reads the launcher's thread id
     }
   }
   if (fchdir(Start.DirFd) != 0) {
-    ReportFailure(Start, errno, true);
+    ReportFailure(Start, errno, StartStep::Directory);
   }
   sigset_t Empty; // a new Windows process has no signal blocked either
   sigemptyset(&Empty);
@@ -84,10 +108,26 @@ __attribute__((no_sanitize("address"))) int StartChild(void* Argument) {
   } else {
     execve(Start.Program, Start.Argv, Start.Envp);
   }
-  ReportFailure(Start, errno, false);
+  ReportFailure(Start, errno, StartStep::Exec);
 }
 
 } // namespace
+
+bool MakeRoomForTheStart(rlimit& Caller) {
+  // The working directory, the failure pipe's two ends, the program's
+  // directory (a caller deeper than the path limit), and what the fallbacks
+  // that close descriptors and name an interpreter open for a moment.
+  constexpr rlim_t kStartDescriptors = 8;
+  if (getrlimit(RLIMIT_NOFILE, &Caller) != 0 || Caller.rlim_cur == RLIM_INFINITY ||
+      Caller.rlim_cur >= Caller.rlim_max) {
+    return false;
+  }
+  rlimit Raised = Caller;
+  Raised.rlim_cur = Caller.rlim_max - Caller.rlim_cur > kStartDescriptors
+                        ? Caller.rlim_cur + kStartDescriptors
+                        : Caller.rlim_max;
+  return setrlimit(RLIMIT_NOFILE, &Raised) == 0;
+}
 
 pid_t Spawn(ChildStart& Start, StartFailure& Failure) {
   // The child's own stack: the launcher's is in use by the launcher, which
@@ -96,7 +136,7 @@ pid_t Spawn(ChildStart& Start, StartFailure& Failure) {
   MarkInheritedCloseOnExec();
   int Report[2];
   if (pipe2(Report, O_CLOEXEC) != 0) {
-    Failure.Error = errno;
+    Failure = {errno, StartStep::Create};
     return 0;
   }
   Start.ReportFd = Report[1];
@@ -111,7 +151,7 @@ pid_t Spawn(ChildStart& Start, StartFailure& Failure) {
   close(Report[1]);
   if (Pid < 0) {
     close(Report[0]);
-    Failure.Error = CloneError;
+    Failure = {CloneError, StartStep::Create};
     return 0;
   }
   // End of file: the exec closed the child's end, and the program runs.

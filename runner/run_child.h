@@ -16,9 +16,11 @@ struct CallerSettings {
   // stays ignored in the launcher and in the child and is never relayed.
   // Windows: unused.
   std::uint64_t IgnoredSignals = 0;
-  // POSIX: bit N is set when the caller left signal N blocked: such a signal
-  // never ends the launcher, as it would not end a program without the relay.
-  // Windows: unused.
+  // POSIX: bit N is set when the caller left signal N blocked. Such a signal
+  // does not end the launcher where it would not end a program without the
+  // relay: when it cannot be relayed, and while the status line waits for a
+  // reader. A child that died of SIGINT or SIGQUIT still ends the launcher by
+  // the same signal, blocked or not (FinishRun). Windows: unused.
   std::uint64_t BlockedSignals = 0;
 };
 
@@ -37,7 +39,10 @@ CallerSettings PrepareLauncher();
 //
 // Returns Started with the child's exit code; without the wait, a child still
 // running reports kStillActive. A failed start returns kStatusNotFound,
-// kStatusCannotRun or kStatusLauncherFailed with the system's reason.
+// kStatusCannotRun or kStatusLauncherFailed with the system's reason: the
+// first two only for the program itself (not found, or refused by the
+// system's start of it), the last for a step of the launcher's own (the
+// directory, the child process not created or set up, a resource limit).
 //
 // While it waits, the launcher outlives an interrupt meant for the child and
 // reports how the child ended:
@@ -71,6 +76,12 @@ CallerSettings PrepareLauncher();
 // killed by signal N reports 128 + N.
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait, const CallerSettings& Caller);
+
+// How a waited child's end reads when a shell would have said something about
+// it (a killing signal, an exception code), as in
+// L"was killed by SIGSEGV (Segmentation fault), core dumped" or
+// L"ended with exception 0xC0000005 (access violation)"; empty otherwise.
+std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome);
 
 // Called last: writes the status line with `WriteStatusLine` and ends the
 // run. POSIX: while the line waits for a reader after a waited child's end,

@@ -1,6 +1,7 @@
 // Linux runner: plays the part of CreateProcessW, WaitForSingleObject and
 // GetExitCodeProcess with clone, execve and waitpid. This file puts the steps
 // together; each has a file of its own (runner_linux.h).
+#include <cerrno>
 #include <csignal>
 #include <string>
 #include <unistd.h>
@@ -37,6 +38,31 @@ CallerSettings PrepareLauncher() {
   return Caller;
 }
 
+namespace {
+
+// Why the start failed, by the step that failed: only the exec is the
+// program's, and only its error goes through the exec-error map (126, 127).
+// The others are the launcher's own failure (125), named by their step.
+template <typename DirectoryReason, typename OwnReason>
+RunOutcome StartRefused(const StartFailure& Failure, const ProgramPath& Program,
+                        const DirectoryReason& Directory, const OwnReason& Own) {
+  switch (Failure.Step) {
+  case StartStep::Exec:
+    return ExecFailure(Failure.Error, Program);
+  case StartStep::Directory:
+    return {false, kStatusLauncherFailed, Directory(Failure.Error), 0};
+  case StartStep::Create:
+    return {false, kStatusLauncherFailed, Own(Failure.Error, L"cannot create the child process: "),
+            0};
+  case StartStep::SetUp:
+    break;
+  }
+  return {false, kStatusLauncherFailed, Own(Failure.Error, L"cannot set up the child process: "),
+          0};
+}
+
+} // namespace
+
 RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
                     bool Wait, const CallerSettings& Caller) {
   if (!FitsCommandLineBuffer(CommandLine)) {
@@ -60,18 +86,29 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (const int Error = FindProgram(Args.front(), Found); Error != 0) {
     return StartFailed(StatusForExecError(Error), FailureFor(Error));
   }
+  rlimit CallerLimit{};
+  const bool Raised = MakeRoomForTheStart(CallerLimit);
+  // A step of the launcher's own that failed. Out of descriptors, it names
+  // the limit that left none for the start, not the step that met it.
+  const auto OwnFailure = [&CallerLimit](int Error, std::wstring Context) {
+    if (Error == EMFILE) {
+      Context = L"the descriptor limit (" + std::to_wstring(CallerLimit.rlim_cur) +
+                L") leaves no room for the start: ";
+    }
+    return FailureFor(Error, std::move(Context));
+  };
   const std::string Dir = EncodeLossless(WorkingDirectory);
   std::string Cwd; // read only when something is relative to it
   ProgramPath Program;
   const bool Relative = Found.front() != '/' || Dir.empty() || Dir.front() != '/';
   if (const int Error = Relative ? CurrentDirectory(Cwd) : 0; Error != 0) {
-    return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
+    return StartFailed(kStatusLauncherFailed, OwnFailure(Error, L"current directory: "));
   }
   if (const int Error = AnchorProgram(Found, Cwd, Dir, Program); Error != 0) {
-    return StartFailed(kStatusLauncherFailed, FailureFor(Error, L"current directory: "));
+    return StartFailed(kStatusLauncherFailed, OwnFailure(Error, L"current directory: "));
   }
-  const auto DirectoryFailure = [&WorkingDirectory](int Error) {
-    return FailureFor(Error, L"working directory '" + WorkingDirectory + L"': ");
+  const auto DirectoryFailure = [&WorkingDirectory, &OwnFailure](int Error) {
+    return OwnFailure(Error, L"working directory '" + WorkingDirectory + L"': ");
   };
   int DirFd = -1;
   if (const int Error = OpenWorkingDirectory(Dir, DirFd); Error != 0) {
@@ -95,6 +132,8 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   Start.Launcher = getpid();
   Start.DiesWithLauncher = Wait;
   Start.DefaultSigpipe = !IsIgnored(Caller, SIGPIPE);
+  Start.RestoreDescriptorLimit = Raised;
+  Start.DescriptorLimit = CallerLimit;
 
   // A caller that leaves SIGCHLD ignored would have the child reaped behind
   // our back, and waitpid would never see its status.
@@ -112,9 +151,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   close(DirFd);
   RunOutcome Refused; // read through the program's directory, before it is closed
   if (Pid == 0) {
-    Refused = Failure.DirectoryFailed
-                  ? RunOutcome{false, kStatusLauncherFailed, DirectoryFailure(Failure.Error), 0}
-                  : ExecFailure(Failure.Error, Program);
+    Refused = StartRefused(Failure, Program, DirectoryFailure, OwnFailure);
   }
   if (Program.DirFd >= 0) {
     close(Program.DirFd);
@@ -123,10 +160,13 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return StartFailed(Refused.Code, std::move(*Refused.Failure));
   }
   if (!Wait) {
+    // Read before anything is written: a line that waits for stderr must not
+    // turn a child still running into one that has ended.
+    RunOutcome Running = Query(Pid);
     if (getpid() == 1) {
       WriteNotice("warning: as PID 1, launch takes its child along when it exits");
     }
-    return Query(Pid);
+    return Running;
   }
   const WaitResult Ended = WaitRelaying(Pid, Held, Early, Caller);
   NoteRelayedStop(Ended.Stop);

@@ -11,7 +11,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "lossless_text.h"
 #include "runner_linux.h"
+#include "standard_error.h"
 
 namespace launch {
 
@@ -112,19 +114,26 @@ void SetDisposition(int Signal, void (*Handler)(int)) {
 void WriteNotice(std::string_view Text) {
   std::string Line = "launch: ";
   Line.append(Text).push_back('\n');
-  std::size_t Done = 0;
-  for (int Tries = 0; Done < Line.size() && Tries < 10; ++Tries) {
-    pollfd Errors{};
-    Errors.fd = STDERR_FILENO;
-    Errors.events = POLLOUT;
-    if (poll(&Errors, 1, 1000) != 1) {
-      continue;
-    }
-    const ssize_t Written = write(STDERR_FILENO, Line.data() + Done, Line.size() - Done);
-    if (Written > 0) {
-      Done += static_cast<std::size_t>(Written);
-    }
+  WriteStandardError(Line);
+}
+
+// As a shell names a job's fatal signal: by its name and its meaning, with the
+// core file when the kernel wrote one. Shells say nothing for SIGINT (the
+// user pressed it) or SIGPIPE (the reader left), and neither does this.
+std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome) {
+  const int Signal = Outcome.KilledBy;
+  if (Signal == 0 || Signal == SIGINT || Signal == SIGPIPE) {
+    return {};
   }
+  const char* Abbreviation = sigabbrev_np(Signal); // none for the real-time signals
+  const std::string Name = Abbreviation != nullptr ? Abbreviation
+                           : Signal >= SIGRTMIN    ? "RTMIN+" + std::to_string(Signal - SIGRTMIN)
+                                                   : std::to_string(Signal);
+  std::string Text = "was killed by SIG" + Name + " (" + strsignal(Signal) + ")";
+  if (Outcome.CoreDumped) {
+    Text += ", core dumped";
+  }
+  return DecodeLossless(Text);
 }
 
 void NoteRelayedStop(int Signal) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -36,8 +37,8 @@ inline bool IsTermination(int Signal) {
 
 void SetDisposition(int Signal, void (*Handler)(int));
 
-// One line on stderr, "launch: <Text>", given up when stderr cannot take it
-// within a second: it is said on the way out, and must not keep the launcher.
+// One line on stderr, "launch: <Text>", through the run's bounded writer
+// (WriteStandardError).
 void WriteNotice(std::string_view Text);
 
 // --- The program (program_linux.cpp)
@@ -83,6 +84,12 @@ std::vector<char*> ChildEnvironment(std::string& PwdEntry);
 
 // --- The start (child_start_linux.cpp)
 
+// The start needs a few descriptors of its own (the working directory, the
+// failure pipe). Reads the caller's limit into `Caller` and raises the
+// launcher's soft limit by that many where the hard limit allows it; true
+// when it did, and the child is then to get `Caller` back.
+bool MakeRoomForTheStart(rlimit& Caller);
+
 // Everything the child needs between its start and the exec, built before it
 // starts: it may share the launcher's memory until the exec, so it neither
 // allocates nor returns into the launcher's code.
@@ -96,12 +103,21 @@ struct ChildStart {
   bool DiesWithLauncher = false;
   bool DefaultSigpipe = false; // ignored by the launcher but not by its caller
   int ReportFd = -1;           // where the child says why it could not run the program
+  // The caller's descriptor limit, given back to the child when the launcher
+  // raised its own for the start.
+  bool RestoreDescriptorLimit = false;
+  rlimit DescriptorLimit{};
 };
+
+// The step of the start that failed: the launcher's own (the child could not
+// be made or set up, or could not enter its directory) or the program's (the
+// exec), which alone goes through the exec-error map.
+enum class StartStep { Create, SetUp, Directory, Exec };
 
 // Why the child could not run its program, as it reports it.
 struct StartFailure {
   int Error = 0;
-  bool DirectoryFailed = false;
+  StartStep Step = StartStep::Exec;
 };
 
 // Starts the child; its pid, or 0 with `Failure` set.

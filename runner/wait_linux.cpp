@@ -60,6 +60,7 @@ RunOutcome Outcome(const Ended& Child) {
     Result.Code = kStillActive;
   } else if (WIFSIGNALED(Child.Status)) {
     Result.KilledBy = WTERMSIG(Child.Status);
+    Result.CoreDumped = WCOREDUMP(Child.Status);
     Result.Code = 128 + static_cast<ReturnCode>(Result.KilledBy);
   } else {
     Result.Code = static_cast<ReturnCode>(WEXITSTATUS(Child.Status));

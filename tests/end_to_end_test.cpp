@@ -21,6 +21,7 @@ struct StatusCase {
   const char* WindowsError;
   bool Unprivileged = false;            // run as a user that permission checks apply to
   std::vector<std::string> Prefix = {}; // what runs the launcher
+  int StuckStderrMs = 0;                // stderr a full pipe, read from this late (-1: never)
 };
 
 std::string Expand(std::string Text, const std::string& Probe, const std::string& Dir,
@@ -104,11 +105,17 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
   const std::string TooDeep = "working directory '" + Deep + "': ";
   const std::string LongLoaderError = "bad interpreter '" + LongLoader + "': " + NotFound;
-  // One call of the launcher's fails, as the kernel may make it fail.
+  // One call of the launcher's fails (or is delayed, or gets a signal), as the
+  // kernel may make it.
   const auto Failing = [](const std::string& Call, const std::string& Error) {
     std::vector<std::string> Strace = {"/usr/bin/strace", "-f", "-qq", "-o/dev/null"};
-    Strace.insert(Strace.end(), {"-etrace=" + Call, "-einject=" + Call + ":error=" + Error});
+    const std::string Injected = Error.find('=') == std::string::npos ? "error=" + Error : Error;
+    Strace.insert(Strace.end(), {"-etrace=" + Call, "-einject=" + Call + ":" + Injected});
     return Strace;
+  };
+  const std::vector<std::string> Waited = {"{probe}", "", "{dir}", "TRUE"};
+  const auto Sh = [](const std::string& First) { // what runs the launcher, after `First`
+    return std::vector<std::string>{"/bin/sh", "-c", First + "; exec \"$@\"", "sh"};
   };
   const StatusCase Cases[] = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
@@ -160,14 +167,14 @@ TEST_F(EndToEnd, StatusesAndReports) {
        {"PROBE_SIGNAL=15"},
        143,
        true,
-       "",
+       "launch: '{probe}' was killed by SIGTERM (Terminated)\n",
        nullptr},
       {"killed by SIGKILL",
        {"{probe}", "", "{dir}", "TRUE"},
        {"PROBE_SIGNAL=9"},
        137,
        true,
-       "",
+       "launch: '{probe}' was killed by SIGKILL (Killed)\n",
        nullptr},
       {"missing program",
        {"no-such-tool-xyz", "", "{dir}", "TRUE"},
@@ -331,7 +338,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
        {},
        125,
        false,
-       "launch: cannot start '{probe}': Too many open files (error 24)\n",
+       "launch: cannot start '{probe}': the descriptor limit (5) leaves no room for the start: "
+       "Too many open files (error 24)\n",
        nullptr,
        false,
        {"/bin/sh", "-c", "ulimit -n 5; exec \"$@\"", "sh"}},
@@ -339,8 +347,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
        .Args = {"{probe}", "", "{dir}", "TRUE"},
        .Code = 125,
        .Started = false,
-       .PosixError =
-           "launch: cannot start '{probe}': Resource temporarily unavailable (error 11)\n",
+       .PosixError = "launch: cannot start '{probe}': cannot create the child process: Resource "
+                     "temporarily unavailable (error 11)\n",
        .WindowsError = nullptr,
        .Prefix = Failing("clone", "EAGAIN")},
       {.Name = "a wait that fails is no exit code",
@@ -433,13 +441,46 @@ TEST_F(EndToEnd, StatusesAndReports) {
        false,
        "Not a directory (error 20)",
        BadDir},
+      // clang-format off
+      {"SIGSEGV", Waited, {"PROBE_SIGNAL=11"}, 139, true,
+       "SIGSEGV (Segmentation fault), core dumped\n", nullptr, false, Sh("ulimit -c unlimited")},
+      {"SIGPIPE: no line", Waited, {"PROBE_SIGNAL=13"}, 141, true, "", nullptr},
+      {"SIGINT: no line", Waited, {"PROBE_SIGNAL=2"}, 130, true, "", nullptr, false,
+       Sh("trap '' INT")},
+      {"exit 139: no line", Waited, {"PROBE_EXIT=139"}, 139, true, "", nullptr},
+      {"no wait: no line", {"/bin/sh", "-c \"kill -TERM $$\"", "{dir}", "FALSE"}, {}, 143, true, "",
+       nullptr, false, Failing("wait4", "delay_enter=500000")}, // read once the child has died
+      // In the child's window before its exec, a sanitizer's handler must not run.
+      {"a signal before the exec", Waited, {}, 136, true, "SIGFPE (Floating point exception)\n",
+       nullptr, false, Failing("fchdir", "signal=SIGFPE")},
+      // The child's state is read before the notice; once stuck, stderr takes no later line.
+      {"PID 1 without the wait, stderr stuck", {"{probe}", "", "{dir}", ""}, {"PROBE_SLEEP_MS=500"},
+       259, true, "", nullptr, false, {"/usr/bin/unshare", "-Urfp", "--mount-proc"}, -1},
+      {"stderr stuck for 2 s", {"{probe}", "", "{dir}", "true"}, {}, 125, false, "", nullptr, false,
+       Failing("clone", "error=EAGAIN:delay_enter=3000000"), 2000},
+      {"the limit, not the directory", Waited, {}, 125, false,
+       "the descriptor limit (3) leaves no room for the start: Too many", nullptr, false,
+       Sh("ulimit -n 3")},
+      // The child gets the caller's soft limit back: a hard limit cannot go below it.
+      {"a low soft limit", {"/bin/sh", "-c \"ulimit -Hn 4\"", "{dir}", "TRUE"}, {}, 0, true, "",
+       nullptr, false, Sh("ulimit -Sn 4")},
+      {"a sandbox refuses the child", Waited, {}, 125, false,
+       "cannot create the child process: Operation not permitted", nullptr, false,
+       Failing("clone", "EPERM")},
+      {"the child's set-up refused", Waited, {}, 125, false,
+       "cannot set up the child process: Operation not permitted", nullptr, false,
+       Failing("prctl", "EPERM")},
+      {"an exec refused with EPERM", Waited, {}, 126, false, "'{probe}': Operation not permitted",
+       nullptr, false, Failing("execve", "EPERM")},
+      // clang-format on
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
     const char* ErrorText = IsWindows() ? Case.WindowsError : Case.PosixError;
-    // AddressSanitizer runs neither under qemu-user nor with five descriptors.
+    // AddressSanitizer runs neither under qemu-user nor with a few descriptors, and
+    // it turns core files off.
     const bool Cramped = std::any_of(Case.Prefix.begin(), Case.Prefix.end(), [](const auto& Part) {
-      return Part.find("qemu-") != std::string::npos || Part.find("ulimit -n") != std::string::npos;
+      return Part.find("qemu-") != std::string::npos || Part.find("ulimit -") != std::string::npos;
     });
     if (ErrorText == nullptr || (Cramped && harness::kSanitizedLauncher)) {
       continue;
@@ -454,6 +495,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
     }
     Opts.Unprivileged = Case.Unprivileged;
     Opts.Prefix = Case.Prefix;
+    Opts.StuckStderrMs = Case.StuckStderrMs;
     const harness::Result R = Launch(Args, Opts);
     if (!R.MissingTool.empty()) {
       continue;

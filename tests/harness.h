@@ -64,6 +64,9 @@ struct Options {
   int KeyDelayMs = 0; // POSIX: without a ReadyFile, the key is pressed this long after the start
   int SignalWhenReady = 0; // POSIX: sent to the program 200 ms after ReadyFile is ready
   std::size_t StdoutRoom = 0;
+  // POSIX: when not 0, stderr is a full pipe that nobody reads for this many
+  // ms (-1: ever); Err then holds what arrived after the filling.
+  int StuckStderrMs = 0;
   bool Detached = false;     // Windows: started with DETACHED_PROCESS (no console)
   std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
   int EndAfterOutputMs = -1; // Windows: or this long after its first output

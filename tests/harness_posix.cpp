@@ -207,7 +207,18 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     break;
   }
   }
-  posix_spawn_file_actions_addopen(&Actions, 2, (Dir + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
+  int Err[2] = {-1, -1};
+  std::size_t ErrFilled = 0;
+  if (Opts.StuckStderrMs != 0) {
+    if (pipe2(Err, O_CLOEXEC | O_NONBLOCK) != 0 || fcntl(Err[1], F_SETPIPE_SZ, 4096) < 0) {
+      throw std::runtime_error("no pipe for stderr");
+    }
+    ErrFilled = Fill(Err[1]);
+    fcntl(Err[1], F_SETFL, 0); // blocking, as a caller's pipe usually is
+    posix_spawn_file_actions_adddup2(&Actions, Err[1], 2);
+  } else {
+    posix_spawn_file_actions_addopen(&Actions, 2, (Dir + "/err").c_str(), O_WRONLY | O_CREAT, 0600);
+  }
   if (!Opts.CallerDir.empty()) {
     posix_spawn_file_actions_addchdir_np(&Actions, Opts.CallerDir.c_str());
   }
@@ -245,8 +256,10 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   const int Error = posix_spawn(&Pid, Argv.front().c_str(), &Actions, &Attributes,
                                 ArgvPointers.data(), EnvPointers.data());
   close(Leaked);
-  if (Pipe[1] >= 0) {
-    close(Pipe[1]);
+  for (const int End : {Pipe[1], Err[1]}) {
+    if (End >= 0) {
+      close(End);
+    }
   }
   posix_spawn_file_actions_destroy(&Actions);
   posix_spawnattr_destroy(&Attributes);
@@ -306,6 +319,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   for (int Try = 0; Try < 1500 && (Ended = waitpid(Pid, &Status, WNOHANG)) == 0; ++Try) {
     usleep(10 * 1000);
     Piped += Late ? ReadAll(Pipe[0]) : "";
+    R.Err += Opts.StuckStderrMs > 0 && Try * 10 >= Opts.StuckStderrMs ? ReadAll(Err[0]) : "";
   }
   if (Ended == 0) {
     kill(-Pid, SIGKILL);
@@ -327,7 +341,13 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
                                      (WCOREDUMP(Status) ? 500 : 0); // a core file was written
   R.Status = Ended == 0 ? kTimedOut : R.Status;
   R.Out = Opts.Output == Stdout::FullNonBlocking || Late ? Piped : ReadFile(Dir + "/out");
-  R.Err = ReadFile(Dir + "/err");
+  if (Err[0] >= 0) {
+    R.Err += Opts.StuckStderrMs > 0 ? ReadAll(Err[0]) : "";
+    R.Err.erase(0, ErrFilled); // the filling
+    close(Err[0]);
+  } else {
+    R.Err = ReadFile(Dir + "/err");
+  }
   return R;
 }
 

@@ -324,15 +324,21 @@ TEST_F(EndToEnd, UnwritableReportDoesNotStopTheRun) {
     GTEST_SKIP() << "POSIX descriptors";
   }
   using enum harness::Stdout;
-  const harness::Stdout Outputs[] = {harness::Stdout::Closed, harness::Stdout::Full,
-                                     harness::Stdout::BrokenPipe};
-  for (const auto Output : Outputs) {
+  const struct {
+    harness::Stdout Output;
+    const char* Reason; // said once, on stderr
+  } Outputs[] = {{harness::Stdout::Closed, "Bad file descriptor (error 9)"},
+                 {harness::Stdout::Full, "No space left on device (error 28)"},
+                 {harness::Stdout::BrokenPipe, "Broken pipe (error 32)"}};
+  for (const auto& [Output, Reason] : Outputs) {
     SCOPED_TRACE(static_cast<int>(Output));
     harness::Options Opts;
     Opts.Output = Output;
     Opts.Env = {"PROBE_EXIT=3"};
     std::remove(RecordPath.c_str());
-    EXPECT_EQ(Launch({Probe, "x", Dir, "TRUE"}, Opts).Status, 3u);
+    const harness::Result R = Launch({Probe, "x", Dir, "TRUE"}, Opts);
+    EXPECT_EQ(R.Status, 3u);
+    EXPECT_EQ(R.Err, "launch: cannot write the report: " + std::string(Reason) + "\n");
     EXPECT_EQ(Record().Args, (std::vector<std::string>{Probe, "x"})) << "the child ran";
     EXPECT_EQ(Launch({"no-such-tool-xyz", "", Dir, "TRUE"}, Opts).Status, 127u);
     // Asked for text and got none: that is no success.
