@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "console.h"
+#include "system_error.h"
 
 namespace launch {
 
@@ -74,10 +75,7 @@ void WriteFailureReason(std::wstring_view Subject, const RunFailure& Failure) {
   std::wstring Line = L"launch: ";
   Line += Visible(Subject);
   Line += L": ";
-  Line += Visible(Failure.Reason);
-  if (Failure.ErrorCode) {
-    Line += L" (error " + std::to_wstring(*Failure.ErrorCode) + L")";
-  }
+  Line += Visible(ReasonWithNumber(Failure));
   WriteErrorLine(Line);
 }
 

@@ -12,9 +12,13 @@ namespace launch {
 
 namespace {
 
+// The one word that makes the run wait, in ASCII: widened for the comparison,
+// read unit by unit for the near miss.
+constexpr std::string_view kWaitWord = "TRUE";
+
 // --help and --version: done once their text is out; a caller that asked
 // for it and got nothing must not read success.
-ReturnCode Informed(const std::optional<RunFailure>& Failure, std::wstring_view What) {
+ReturnCode HelpOrVersionStatus(const std::optional<RunFailure>& Failure, std::wstring_view What) {
   if (!Failure) {
     return 0;
   }
@@ -33,7 +37,7 @@ std::wstring ComposeCommandLine(std::wstring_view Exe, std::wstring_view Separat
 }
 
 bool IsWaitRequested(std::wstring_view IsWaiting, const WideConverter& Converter) {
-  return IsWaiting == Converter.Widen("TRUE");
+  return IsWaiting == Converter.Widen(kWaitWord);
 }
 
 bool IsNearMissWait(std::wstring_view IsWaiting) {
@@ -44,17 +48,18 @@ bool IsNearMissWait(std::wstring_view IsWaiting) {
   }
   const std::wstring_view Word =
       IsWaiting.substr(First, IsWaiting.find_last_not_of(Blanks) + 1 - First);
-  constexpr std::wstring_view True = L"TRUE";
-  if (Word.size() != True.size() || IsWaiting == True) {
+  if (Word.size() != kWaitWord.size()) {
     return false;
   }
+  bool Exact = IsWaiting.size() == kWaitWord.size();
   for (std::size_t I = 0; I < Word.size(); ++I) {
     const wchar_t Upper = Word[I] >= L'a' && Word[I] <= L'z' ? Word[I] - L'a' + L'A' : Word[I];
-    if (Upper != True[I]) {
+    if (Upper != static_cast<wchar_t>(kWaitWord[I])) {
       return false;
     }
+    Exact = Exact && Word[I] == Upper;
   }
-  return true;
+  return !Exact;
 }
 
 ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
@@ -62,10 +67,10 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   const CallerSettings Caller = PrepareLauncher();
   if (ArgCount == 2 &&
       (Args[1] == std::wstring_view(L"--help") || Args[1] == std::wstring_view(L"/?"))) {
-    return Informed(WriteHelp(), L"help");
+    return HelpOrVersionStatus(WriteHelp(), L"help");
   }
   if (ArgCount == 2 && Args[1] == std::wstring_view(L"--version")) {
-    return Informed(WriteVersion(), L"version");
+    return HelpOrVersionStatus(WriteVersion(), L"version");
   }
   if (ArgCount != 5) {
     WriteUsage();
@@ -76,7 +81,8 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   Request.Wait = IsWaitRequested(Request.IsWaiting, Converter);
   if (IsNearMissWait(Request.IsWaiting)) {
     WriteErrorLine(L"launch: warning: IsWaiting is '" + Visible(Request.IsWaiting) +
-                   L"', not exactly TRUE: not waiting for the child");
+                   L"', not exactly " + Converter.Widen(kWaitWord) +
+                   L": not waiting for the child");
   }
   WriteEcho(Request);
 

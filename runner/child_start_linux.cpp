@@ -48,7 +48,7 @@ void MarkInheritedCloseOnExec() {
 // own stack, which AddressSanitizer does not know.
 [[noreturn]] __attribute__((no_sanitize("address"))) void ReportFailure(const ChildStart& Start,
                                                                         int Error, StartStep Step) {
-  const StartFailure Failure{Error, Step};
+  const SpawnFailure Failure{Error, Step};
   // Far below what a pipe takes at once; if the launcher is gone, so is the reader.
   [[maybe_unused]] const ssize_t Sent = write(Start.ReportFd, &Failure, sizeof Failure);
   _exit(127);
@@ -129,7 +129,7 @@ bool MakeRoomForTheStart(rlimit& Caller) {
   return setrlimit(RLIMIT_NOFILE, &Raised) == 0;
 }
 
-pid_t Spawn(ChildStart& Start, StartFailure& Failure) {
+pid_t Spawn(ChildStart& Start, SpawnFailure& Failure) {
   // The child's own stack: the launcher's is in use by the launcher, which
   // stays suspended until the child has called execve or exited.
   alignas(16) static char Stack[64 * 1024];

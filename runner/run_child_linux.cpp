@@ -15,6 +15,13 @@
 
 namespace launch {
 
+void SetDisposition(int Signal, void (*Handler)(int)) {
+  struct sigaction Action {};
+  Action.sa_handler = Handler;
+  sigemptyset(&Action.sa_mask);
+  sigaction(Signal, &Action, nullptr);
+}
+
 CallerSettings PrepareLauncher() {
   CallerSettings Caller;
   struct sigaction Action {};
@@ -44,7 +51,7 @@ namespace {
 // program's, and only its error goes through the exec-error map (126, 127).
 // The others are the launcher's own failure (125), named by their step.
 template <typename DirectoryReason, typename OwnReason>
-RunOutcome StartRefused(const StartFailure& Failure, const ProgramPath& Program,
+RunOutcome StartRefused(const SpawnFailure& Failure, const ProgramPath& Program,
                         const DirectoryReason& Directory, const OwnReason& Own) {
   switch (Failure.Step) {
   case StartStep::Exec:
@@ -144,7 +151,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
   if (Wait) {
     sigprocmask(SIG_BLOCK, &Held, nullptr);
   }
-  StartFailure Failure;
+  SpawnFailure Failure;
   const pid_t Pid = Spawn(Start, Failure);
   sigset_t Early; // what came before the child was there to get it
   sigpending(&Early);
@@ -169,7 +176,7 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
     return Running;
   }
   const WaitResult Ended = WaitRelaying(Pid, Held, Early, Caller);
-  NoteRelayedStop(Ended.Stop);
+  NoteRelayedTermination(Ended.Termination);
   return Ended.Outcome;
 }
 

@@ -13,7 +13,7 @@
 
 #include "lossless_text.h"
 #include "runner_linux.h"
-#include "standard_error.h"
+#include "system_error.h"
 
 namespace launch {
 
@@ -23,7 +23,7 @@ namespace {
 // its reader before that signal ends the launcher after all.
 constexpr long kReaderBoundSeconds = 5;
 
-int RelayedStop = 0; // the last termination signal relayed while the child ran
+int RelayedTermination = 0; // the last termination signal relayed while the child ran
 
 // A PID 1 is not ended by a signal left at its default action.
 void EndAsPidOne(int Signal) {
@@ -52,9 +52,9 @@ bool CanWriteNow() {
 // The bound has passed: the relayed signal ends the launcher after all.
 void EndAtBound(int /*Signal*/) {
   if (getpid() == 1) {
-    EndAsPidOne(RelayedStop);
+    EndAsPidOne(RelayedTermination);
   }
-  EndBy(RelayedStop);
+  EndBy(RelayedTermination);
 }
 
 // Arms the bound with SIGALRM (a POSIX timer would link a thread library into
@@ -81,7 +81,7 @@ bool ArmBound() {
 bool YieldToTermination(const RunOutcome& Outcome, const CallerSettings& Caller) {
   sigset_t Yielding;
   sigemptyset(&Yielding);
-  for (const int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+  for (const int Signal : kTerminationSignals) {
     if (!IsIgnored(Caller, Signal) && !HasSignal(Caller.BlockedSignals, Signal)) {
       sigaddset(&Yielding, Signal);
       if (getpid() == 1) {
@@ -90,32 +90,19 @@ bool YieldToTermination(const RunOutcome& Outcome, const CallerSettings& Caller)
     }
   }
   sigprocmask(SIG_UNBLOCK, &Yielding, nullptr);
-  if (RelayedStop == 0 || sigismember(&Yielding, RelayedStop) != 1) {
+  if (RelayedTermination == 0 || sigismember(&Yielding, RelayedTermination) != 1) {
     return false;
   }
-  if (Outcome.KilledBy != RelayedStop && ArmBound()) {
+  if (Outcome.KilledBy != RelayedTermination && ArmBound()) {
     return true;
   }
   if (!CanWriteNow()) {
-    kill(getpid(), RelayedStop);
+    kill(getpid(), RelayedTermination);
   }
   return false;
 }
 
 } // namespace
-
-void SetDisposition(int Signal, void (*Handler)(int)) {
-  struct sigaction Action {};
-  Action.sa_handler = Handler;
-  sigemptyset(&Action.sa_mask);
-  sigaction(Signal, &Action, nullptr);
-}
-
-void WriteNotice(std::string_view Text) {
-  std::string Line = "launch: ";
-  Line.append(Text).push_back('\n');
-  WriteStandardError(Line);
-}
 
 // As a shell names a job's fatal signal: by its name and its meaning, with the
 // core file when the kernel wrote one. Shells say nothing for SIGINT (the
@@ -136,13 +123,14 @@ std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome) {
   return DecodeLossless(Text);
 }
 
-void NoteRelayedStop(int Signal) {
-  RelayedStop = Signal;
+void NoteRelayedTermination(int Signal) {
+  RelayedTermination = Signal;
 }
 
-void EndUnrelayed(int Signal, int Error, const CallerSettings& Caller) {
+void ReportUnrelayed(int Signal, int Error, const CallerSettings& Caller) {
+  const RunFailure Failure = FailureFor(static_cast<std::uint32_t>(Error));
   WriteNotice(std::string("cannot relay SIG") + sigabbrev_np(Signal) + " to the child: " +
-              std::strerror(Error) + " (error " + std::to_string(Error) + "); the child runs on");
+              EncodeLossless(ReasonWithNumber(Failure)) + "; the child runs on");
   if (HasSignal(Caller.BlockedSignals, Signal)) {
     return;
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "run_child.h"
+#include "standard_error.h"
 
 namespace launch {
 
@@ -29,17 +30,21 @@ inline bool IsIgnored(const CallerSettings& Caller, int Signal) {
   return HasSignal(Caller.IgnoredSignals, Signal);
 }
 
-// SIGTERM, SIGINT and SIGHUP: what a supervisor, a terminal or a hang-up sends
-// to end a job.
+// What a supervisor, a terminal or a hang-up sends to end a job.
+inline constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 inline bool IsTermination(int Signal) {
-  return Signal == SIGTERM || Signal == SIGINT || Signal == SIGHUP;
+  for (const int Termination : kTerminationSignals) {
+    if (Signal == Termination) {
+      return true;
+    }
+  }
+  return false;
 }
 
+// Sets `Handler` for `Signal`, with no flags and an empty mask
+// (run_child_linux.cpp).
 void SetDisposition(int Signal, void (*Handler)(int));
-
-// One line on stderr, "launch: <Text>", through the run's bounded writer
-// (WriteStandardError).
-void WriteNotice(std::string_view Text);
 
 // --- The program (program_linux.cpp)
 
@@ -115,13 +120,13 @@ struct ChildStart {
 enum class StartStep { Create, SetUp, Directory, Exec };
 
 // Why the child could not run its program, as it reports it.
-struct StartFailure {
+struct SpawnFailure {
   int Error = 0;
   StartStep Step = StartStep::Exec;
 };
 
 // Starts the child; its pid, or 0 with `Failure` set.
-pid_t Spawn(ChildStart& Start, StartFailure& Failure);
+pid_t Spawn(ChildStart& Start, SpawnFailure& Failure);
 
 // --- Waiting (wait_linux.cpp)
 
@@ -131,7 +136,7 @@ sigset_t HeldSignals(const CallerSettings& Caller);
 
 struct WaitResult {
   RunOutcome Outcome;
-  int Stop = 0; // the last SIGTERM, SIGINT or SIGHUP relayed to the child
+  int Termination = 0; // the last SIGTERM, SIGINT or SIGHUP relayed to the child
 };
 
 // Waits for the child's end, passing on each held signal it has not got
@@ -145,13 +150,14 @@ RunOutcome Query(pid_t Pid);
 
 // --- The end of the run (run_end_linux.cpp)
 
-// The relayed signal `Signal` could not reach the child (`Error`): says so and
-// ends the launcher by that signal, as it would have ended without the relay
-// (a signal the caller blocked would not have ended it: it returns then).
-void EndUnrelayed(int Signal, int Error, const CallerSettings& Caller);
+// The relayed signal `Signal` could not reach the child (`Error`): says so,
+// then ends the launcher by that signal, as it would have ended without the
+// relay; it returns only when the caller blocked that signal, which would not
+// have ended it either.
+void ReportUnrelayed(int Signal, int Error, const CallerSettings& Caller);
 
 // Keeps, for the end of the run, the last termination signal relayed while
 // the child ran.
-void NoteRelayedStop(int Signal);
+void NoteRelayedTermination(int Signal);
 
 } // namespace launch

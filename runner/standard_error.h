@@ -18,4 +18,7 @@ inline constexpr int kStandardErrorStuck = -1;
 // failed write, or kStandardErrorStuck.
 int WriteStandardError(std::string_view Bytes);
 
+// One line on stderr, "launch: <Text>", through WriteStandardError.
+void WriteNotice(std::string_view Text);
+
 } // namespace launch

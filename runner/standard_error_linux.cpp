@@ -7,6 +7,7 @@
 #include <climits>
 #include <ctime>
 #include <poll.h>
+#include <string>
 #include <unistd.h>
 
 namespace launch {
@@ -45,6 +46,12 @@ bool WaitForRoom() {
 }
 
 } // namespace
+
+void WriteNotice(std::string_view Text) {
+  std::string Line = "launch: ";
+  Line.append(Text).push_back('\n');
+  WriteStandardError(Line);
+}
 
 int WriteStandardError(std::string_view Bytes) {
   std::size_t Done = 0;

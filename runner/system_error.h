@@ -19,4 +19,12 @@ inline RunFailure FailureFor(std::uint32_t Error, std::wstring Context = {}) {
   return RunFailure{std::move(Context) + SystemReason(Error), Error, std::nullopt};
 }
 
+// The failure's reason followed by its error number, when it has one:
+// "No such file or directory (error 2)".
+inline std::wstring ReasonWithNumber(const RunFailure& Failure) {
+  return Failure.ErrorCode
+             ? Failure.Reason + L" (error " + std::to_wstring(*Failure.ErrorCode) + L")"
+             : Failure.Reason;
+}
+
 } // namespace launch

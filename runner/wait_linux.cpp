@@ -176,12 +176,12 @@ WaitResult WaitRelaying(pid_t Pid, const sigset_t& Held, const sigset_t& Early,
       continue;
     }
     if (IsTermination(Signal)) {
-      Result.Stop = Signal;
+      Result.Termination = Signal;
     }
     const bool Relay = sigismember(&Unseen, Signal) == 1 || !ReachedChildToo(Info, Pid);
     sigdelset(&Unseen, Signal);
     if (Relay && kill(Pid, Signal) != 0 && errno == EPERM) {
-      EndUnrelayed(Signal, errno, Caller);
+      ReportUnrelayed(Signal, errno, Caller);
     }
     // A stopped child keeps such a signal pending until it goes on (as
     // coreutils timeout, the launcher sends SIGCONT after what it relays).
