@@ -83,7 +83,7 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   // From here on CmdLine holds the whole line the child is started from.
   Request.CmdLine = ComposeCommandLine(Request.Exe, Converter.Widen(" "), Request.CmdLine);
   const RunOutcome Outcome =
-      RunChild(Request.CmdLine, Request.WorkingDirectory, Request.Wait, Caller);
+      RunChild(Request.Exe, Request.CmdLine, Request.WorkingDirectory, Request.Wait, Caller);
 
   if (!Outcome.Started) {
     WriteStartFailure();
@@ -103,6 +103,17 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
     WriteFailureReason((Outcome.Started ? L"cannot read the exit code of '" : L"cannot start '") +
                            Program + L"'",
                        Failure);
+  }
+  if (Outcome.StartedInstead) {
+    WriteErrorLine(L"launch: warning: Windows started '" + Visible(*Outcome.StartedInstead) +
+                   L"' for the unquoted Exe '" + Visible(Request.Exe) +
+                   L"'; to start that file, pass Exe with quotes in it: \"" + Visible(Request.Exe) +
+                   L"\"");
+  }
+  if (Outcome.Started && Request.Wait) {
+    if (const std::wstring End = DescribeAbnormalEnd(Outcome); !End.empty()) {
+      WriteErrorLine(L"launch: '" + Visible(Request.Exe) + L"' " + End);
+    }
   }
   FinishRun(Outcome, Request.Wait, Caller, WriteStatus);
   return Outcome.Code;

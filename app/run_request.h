@@ -49,6 +49,10 @@ struct RunOutcome {
   // POSIX: the signal that ended the child (Code is then 128 + the signal);
   // 0 when it exited, and always 0 on Windows.
   int KilledBy = 0;
+  // Windows: the program that ran when it is not the one that an unquoted
+  // `Exe` with blanks names as a whole (Windows read the name only up to a
+  // blank); the full path of the file that ran.
+  std::optional<std::wstring> StartedInstead;
 };
 
 } // namespace launch

@@ -37,8 +37,8 @@ CallerSettings PrepareLauncher() {
   return Caller;
 }
 
-RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait, const CallerSettings& Caller) {
+RunOutcome RunChild(const std::wstring& /*Exe*/, const std::wstring& CommandLine,
+                    const std::wstring& WorkingDirectory, bool Wait, const CallerSettings& Caller) {
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
   }

@@ -165,4 +165,10 @@ void FinishRun(const RunOutcome& Outcome, bool Waited, const CallerSettings& Cal
   }
 }
 
+// Says nothing yet on Linux: the status, 128 + N, is what names the signal
+// that ended the child.
+std::wstring DescribeAbnormalEnd(const RunOutcome& /*Outcome*/) {
+  return {};
+}
+
 } // namespace launch
