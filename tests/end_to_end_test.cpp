@@ -58,6 +58,8 @@ TEST_F(EndToEnd, StatusesAndReports) {
   std::string Winding = Caller;
   while (Caller.size() < 200) {
     Caller += "\\" + std::string(50, 'a');
+  }
+  while (Winding.size() < 300) {
     Winding += "\\..\\" + Dir.substr(Dir.find_last_of("/\\") + 1);
   }
   const std::string Sub = std::string(60, 's');
