@@ -12,11 +12,18 @@ namespace launch {
 
 namespace {
 
-template <typename Write> std::optional<RunFailure> WriteAll(std::size_t Size, Write WriteSome) {
+// The Windows 7 console refuses a write much above 64 KiB (not enough memory);
+// 16K UTF-16 units keep each piece well below that.
+constexpr std::size_t kConsolePiece = 1 << 14;
+
+// Writes `Size` units in pieces, each as long as `PieceEnd` allows from where
+// the last one ended.
+template <typename End, typename Write>
+std::optional<RunFailure> WriteAll(std::size_t Size, End PieceEnd, Write WriteSome) {
   std::size_t Done = 0;
   while (Done < Size) {
     DWORD Written = 0;
-    const auto Chunk = static_cast<DWORD>(std::min<std::size_t>(Size - Done, 1 << 20));
+    const auto Chunk = static_cast<DWORD>(PieceEnd(Done) - Done);
     if (!WriteSome(Done, Chunk, Written)) {
       const DWORD Error = GetLastError();
       return FailureFor(Error);
@@ -47,15 +54,20 @@ std::optional<RunFailure> WriteLine(DWORD Which, std::wstring_view Line) {
   Text += L"\r\n";
   DWORD Mode = 0;
   if (GetConsoleMode(Handle, &Mode)) {
-    return WriteAll(Text.size(), [&](std::size_t From, DWORD Count, DWORD& Written) {
-      return WriteConsoleW(Handle, Text.data() + From, Count, &Written, nullptr) != 0;
-    });
+    return WriteAll(
+        Text.size(), [&](std::size_t From) { return ConsolePieceEnd(Text, From, kConsolePiece); },
+        [&](std::size_t From, DWORD Count, DWORD& Written) {
+          return WriteConsoleW(Handle, Text.data() + From, Count, &Written, nullptr) != 0;
+        });
   }
   // An unpaired surrogate has no UTF-8 form: it arrives as U+FFFD.
   const std::string Bytes = ToUtf8(Text);
-  return WriteAll(Bytes.size(), [&](std::size_t From, DWORD Count, DWORD& Written) {
-    return WriteFile(Handle, Bytes.data() + From, Count, &Written, nullptr) != 0;
-  });
+  return WriteAll(
+      Bytes.size(),
+      [&](std::size_t From) { return From + std::min<std::size_t>(Bytes.size() - From, 1 << 20); },
+      [&](std::size_t From, DWORD Count, DWORD& Written) {
+        return WriteFile(Handle, Bytes.data() + From, Count, &Written, nullptr) != 0;
+      });
 }
 
 } // namespace

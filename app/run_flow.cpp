@@ -89,7 +89,7 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
   // From here on CmdLine holds the whole line the child is started from.
   Request.CmdLine = ComposeCommandLine(Request.Exe, Converter.Widen(" "), Request.CmdLine);
   const RunOutcome Outcome =
-      RunChild(Request.CmdLine, Request.WorkingDirectory, Request.Wait, Caller);
+      RunChild(Request.Exe, Request.CmdLine, Request.WorkingDirectory, Request.Wait, Caller);
 
   if (!Outcome.Started) {
     WriteStartFailure();
@@ -109,6 +109,12 @@ ReturnCode RunLaunch(int ArgCount, const wchar_t* const* Args) {
     WriteFailureReason((Outcome.Started ? L"cannot read the exit code of '" : L"cannot start '") +
                            Program + L"'",
                        Failure);
+  }
+  if (Outcome.StartedInstead) {
+    WriteErrorLine(L"launch: warning: Windows started '" + Visible(*Outcome.StartedInstead) +
+                   L"' for the unquoted Exe '" + Visible(Request.Exe) +
+                   L"'; to start that file, pass Exe with quotes in it: \"" + Visible(Request.Exe) +
+                   L"\"");
   }
   // A shell between the caller and the child would have named a fatal signal
   // (or exception); it sees only the launcher's status, so the launcher says it.

@@ -52,6 +52,10 @@ struct RunOutcome {
   // POSIX: the kernel wrote a core file as that signal ended the child
   // (WCOREDUMP); always false on Windows.
   bool CoreDumped = false;
+  // Windows: the program that ran when it is not the one that an unquoted
+  // `Exe` with blanks names as a whole (Windows read the name only up to a
+  // blank); the full path of the file that ran.
+  std::optional<std::wstring> StartedInstead;
 };
 
 } // namespace launch

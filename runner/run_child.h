@@ -29,8 +29,9 @@ struct CallerSettings {
 // run: on POSIX, SIGPIPE is ignored (the child gets the caller's setting back).
 CallerSettings PrepareLauncher();
 
-// Starts the program named by the leading token of `CommandLine` in
-// `WorkingDirectory` and, when `Wait` is set, blocks until it ends.
+// Starts the program named by the leading token of `CommandLine` (which
+// begins with `Exe`) in `WorkingDirectory` and, when `Wait` is set, blocks
+// until it ends.
 //
 // The child inherits the environment and the three standard streams, and no
 // other handle or descriptor. An empty, missing or non-directory
@@ -66,6 +67,11 @@ CallerSettings PrepareLauncher();
 // (POSIX) PWD set to the absolute path of its working directory.
 //
 // Windows: CreateProcessW reads the program from the line by its own rules.
+// When that started another program than the one an unquoted `Exe` with
+// blanks names as a whole, StartedInstead names the one that ran.
+// A `WorkingDirectory` whose full path is longer than Windows takes for a
+// current directory fails the start before anything runs, unless the program
+// is missing (Windows looks for it first).
 // A launcher without a console starts the child with CREATE_NO_WINDOW. While
 // waiting, the child and all it starts are in a job, from the child's
 // creation on, that ends them if the launcher dies; after a normal end the job
@@ -74,8 +80,14 @@ CallerSettings PrepareLauncher();
 // (SplitCommandLine); a program name without a slash is searched on PATH, one
 // with a slash is taken relative to the caller's current directory. A child
 // killed by signal N reports 128 + N.
-RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait, const CallerSettings& Caller);
+RunOutcome RunChild(const std::wstring& Exe, const std::wstring& CommandLine,
+                    const std::wstring& WorkingDirectory, bool Wait, const CallerSettings& Caller);
+
+// How a waited child's end reads when a shell would have said something about
+// it (a killing signal, an exception code), as in
+// L"was killed by SIGSEGV (Segmentation fault), core dumped" or
+// L"ended with exception 0xC0000005 (access violation)"; empty otherwise.
+std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome);
 
 // How a waited child's end reads when a shell would have said something about
 // it (a killing signal, an exception code), as in

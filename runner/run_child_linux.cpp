@@ -53,25 +53,28 @@ namespace {
 template <typename DirectoryReason, typename OwnReason>
 RunOutcome StartRefused(const SpawnFailure& Failure, const ProgramPath& Program,
                         const DirectoryReason& Directory, const OwnReason& Own) {
+  RunOutcome Refused;
+  Refused.Code = kStatusLauncherFailed;
   switch (Failure.Step) {
   case StartStep::Exec:
     return ExecFailure(Failure.Error, Program);
   case StartStep::Directory:
-    return {false, kStatusLauncherFailed, Directory(Failure.Error), 0};
+    Refused.Failure = Directory(Failure.Error);
+    break;
   case StartStep::Create:
-    return {false, kStatusLauncherFailed, Own(Failure.Error, L"cannot create the child process: "),
-            0};
+    Refused.Failure = Own(Failure.Error, L"cannot create the child process: ");
+    break;
   case StartStep::SetUp:
+    Refused.Failure = Own(Failure.Error, L"cannot set up the child process: ");
     break;
   }
-  return {false, kStatusLauncherFailed, Own(Failure.Error, L"cannot set up the child process: "),
-          0};
+  return Refused;
 }
 
 } // namespace
 
-RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait, const CallerSettings& Caller) {
+RunOutcome RunChild(const std::wstring& /*Exe*/, const std::wstring& CommandLine,
+                    const std::wstring& WorkingDirectory, bool Wait, const CallerSettings& Caller) {
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
   }

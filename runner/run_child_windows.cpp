@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
@@ -130,11 +132,13 @@ bool HasConsole() {
 }
 
 // Once the child has ended normally, the processes it left behind on purpose
-// (`start /b ...`) live on: the job no longer kills on close.
-void ReleaseJob(HANDLE Job) {
+// (`start /b ...`) live on: the job no longer kills on close. False when the
+// job still kills on close.
+bool ReleaseJob(HANDLE Job) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION Limits{};
   Limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-  SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &Limits, sizeof(Limits));
+  return SetInformationJobObject(Job, JobObjectExtendedLimitInformation, &Limits, sizeof(Limits)) !=
+         FALSE;
 }
 
 // A job that ends the waited child and everything it starts when the
@@ -165,38 +169,196 @@ HANDLE JoinKillOnCloseJob() {
 }
 
 // The launcher is in the job too: the handle may close only once the job no
-// longer kills on close, or the launcher would end itself.
+// longer kills on close, or the launcher would end itself before its status
+// line. A job that cannot be released stays open until the launcher exits,
+// and then ends what the child left running.
 void LeaveJob(HANDLE Job) {
-  if (Job != nullptr) {
-    ReleaseJob(Job);
+  if (Job != nullptr && ReleaseJob(Job)) {
     CloseHandle(Job);
   }
 }
 
-// Why CreateProcessW failed, for the caller. Error 267 is always the working
-// directory's. Windows takes a directory of MAX_PATH units or more only where
-// long paths are on, and otherwise fails with an error that need not name it
-// (3, path not found, under Wine): that failure too is the directory's, not
-// the program's, unless the program is missing, which Windows finds out first.
-RunOutcome StartFailure(DWORD Error, const std::wstring& WorkingDirectory) {
-  RunOutcome Outcome;
-  if (Error == ERROR_DIRECTORY ||
-      (Error != ERROR_FILE_NOT_FOUND && WorkingDirectory.size() >= MAX_PATH)) {
-    Outcome.Code = kStatusLauncherFailed;
-    Outcome.Failure = FailureFor(Error, L"working directory '" + WorkingDirectory + L"': ");
-  } else {
-    Outcome.Code = StatusForStartError(Error);
-    Outcome.Failure = FailureFor(Error);
+// The longest current directory Windows takes: MAX_PATH units with a final
+// backslash and the terminating zero (SetCurrentDirectory's documentation).
+// Under Wine a longer one handed to CreateProcessW overruns the launcher's
+// own heap, or starts the child in the Windows folder.
+constexpr std::size_t kMaxCurrentDirectory = MAX_PATH - 2;
+
+// `Path` made absolute against the launcher's current directory, with its
+// "." and ".." parts resolved and no final backslash (a root keeps its own);
+// empty when it has no full path.
+std::wstring FullPath(const std::wstring& Path) {
+  std::wstring Full(GetFullPathNameW(Path.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD Length =
+      GetFullPathNameW(Path.c_str(), static_cast<DWORD>(Full.size()), Full.data(), nullptr);
+  Full.resize(Length < Full.size() ? Length : 0);
+  if (Full.size() > 3 && Full.back() == L'\\') {
+    Full.pop_back();
   }
+  return Full;
+}
+
+// True where the system takes paths longer than MAX_PATH (Windows 10 1607 and
+// later, with long paths switched on; the manifest declares the launcher
+// long-path aware). Older systems, and Wine, have no such switch.
+bool LongPathsEnabled() {
+  using Query = BOOLEAN(WINAPI*)();
+  const auto Enabled = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlAreLongPathsEnabled")));
+  return Enabled != nullptr && Enabled() != FALSE;
+}
+
+// The file CreateProcessW would start for `Name`, ".exe" added when it has no
+// extension; empty when there is none. A directory is no program.
+std::wstring FindProgram(const std::wstring& Name) {
+  std::wstring Found(MAX_PATH * 4, L'\0');
+  const DWORD Length = SearchPathW(nullptr, Name.c_str(), L".exe", static_cast<DWORD>(Found.size()),
+                                   Found.data(), nullptr);
+  Found.resize(Length < Found.size() ? Length : 0);
+  const DWORD Attributes =
+      Found.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Found.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES || (Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {};
+  }
+  return Found;
+}
+
+// True when CreateProcessW finds a program for `CommandLine`: the quoted name
+// at its start, or else the first blank-separated prefix that names one.
+bool FindsProgram(const std::wstring& CommandLine) {
+  if (!CommandLine.empty() && CommandLine.front() == L'"') {
+    const std::size_t Close = CommandLine.find(L'"', 1);
+    return Close != std::wstring::npos && !FindProgram(CommandLine.substr(1, Close - 1)).empty();
+  }
+  for (std::size_t End = CommandLine.find_first_of(L" \t");;
+       End = CommandLine.find_first_of(L" \t", End + 1)) {
+    if (!FindProgram(CommandLine.substr(0, End)).empty()) {
+      return true;
+    }
+    if (End == std::wstring::npos) {
+      return false;
+    }
+  }
+}
+
+// True when the launcher may not pass through the directory `Full` (no
+// traverse right), which a child would need to run there.
+bool CannotEnter(const std::wstring& Full) {
+  const HANDLE Directory = CreateFileW(Full.c_str(), FILE_TRAVERSE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (Directory == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_ACCESS_DENIED;
+  }
+  CloseHandle(Directory);
+  return false;
+}
+
+RunOutcome DirectoryFailure(const std::wstring& WorkingDirectory, RunFailure Failure) {
+  RunOutcome Outcome;
+  Outcome.Code = kStatusLauncherFailed;
+  Failure.Reason = L"working directory '" + WorkingDirectory + L"': " + Failure.Reason;
+  Outcome.Failure = std::move(Failure);
   return Outcome;
+}
+
+// A directory whose full path Windows will not take as a current directory,
+// for a program that is there: refused before anything starts.
+std::optional<RunOutcome> RefuseLongDirectory(const std::wstring& CommandLine,
+                                              const std::wstring& WorkingDirectory) {
+  const std::size_t Length = FullPath(WorkingDirectory).size();
+  if (Length <= kMaxCurrentDirectory || LongPathsEnabled() || !FindsProgram(CommandLine)) {
+    return std::nullopt;
+  }
+  return DirectoryFailure(WorkingDirectory,
+                          RunFailure{L"too long: its full path is " + std::to_wstring(Length) +
+                                         L" UTF-16 units, the limit is " +
+                                         std::to_wstring(kMaxCurrentDirectory),
+                                     std::nullopt, std::nullopt});
+}
+
+// Why CreateProcessW failed, for the caller: the directory is blamed exactly
+// when it is the cause, judged on its full path, not on the text as given.
+// Error 267 is always the directory's (missing, or no directory). Access
+// denied is the directory's when it cannot be entered; path not found and
+// name too long are when its full path is too long (where long paths are on,
+// Windows may still refuse it) and the program is there, which Windows makes
+// sure of first. Any other error is the program's.
+RunOutcome StartFailure(DWORD Error, const std::wstring& CommandLine,
+                        const std::wstring& WorkingDirectory) {
+  const std::wstring Full = FullPath(WorkingDirectory);
+  if (Error == ERROR_DIRECTORY || (Error == ERROR_ACCESS_DENIED && CannotEnter(Full)) ||
+      ((Error == ERROR_PATH_NOT_FOUND || Error == ERROR_FILENAME_EXCED_RANGE) &&
+       Full.size() > kMaxCurrentDirectory && FindsProgram(CommandLine))) {
+    return DirectoryFailure(WorkingDirectory, FailureFor(Error));
+  }
+  RunOutcome Outcome;
+  Outcome.Code = StatusForStartError(Error);
+  Outcome.Failure = FailureFor(Error);
+  return Outcome;
+}
+
+// Windows reads an unquoted name with blanks up to each blank in turn and
+// starts the first that exists (C:\Program.exe before C:\Program Files\x.exe).
+// When the whole of such an `Exe` names another program, the caller meant
+// that one: returns the full path of the one that ran. Only an `Exe` with a
+// blank and no quote is looked at, so that no other start pays for it.
+std::optional<std::wstring> StartedInstead(const std::wstring& Exe, HANDLE Process) {
+  if (Exe.find_first_of(L" \t") == std::wstring::npos || Exe.find(L'"') != std::wstring::npos) {
+    return std::nullopt;
+  }
+  std::wstring Meant = FindProgram(Exe);
+  std::wstring Ran(MAX_PATH * 4, L'\0');
+  auto Size = static_cast<DWORD>(Ran.size());
+  if (Meant.empty() || !QueryFullProcessImageNameW(Process, 0, Ran.data(), &Size)) {
+    return std::nullopt;
+  }
+  Ran.resize(Size);
+  std::wstring Long(MAX_PATH * 4, L'\0'); // the same spelling as the name that ran
+  const DWORD Length =
+      GetLongPathNameW(Meant.c_str(), Long.data(), static_cast<DWORD>(Long.size()));
+  if (Length > 0 && Length < Long.size()) {
+    Meant = Long.substr(0, Length);
+  }
+  if (CompareStringOrdinal(Ran.c_str(), static_cast<int>(Ran.size()), Meant.c_str(),
+                           static_cast<int>(Meant.size()), TRUE) == CSTR_EQUAL) {
+    return std::nullopt;
+  }
+  return Ran;
+}
+
+// The hexadecimal digits of `Code`, eight of them, in capitals.
+std::wstring Hex8(std::uint32_t Code) {
+  std::wstring Digits(8, L'0');
+  for (std::size_t I = 8; I-- > 0; Code >>= 4) {
+    Digits[I] = L"0123456789ABCDEF"[Code & 15];
+  }
+  return Digits;
+}
+
+// The system's message for an exception code, from ntdll's message table,
+// its inserts left as they are; empty where it has none (Wine's ntdll has no
+// texts at all).
+std::wstring SystemExceptionMessage(std::uint32_t Code) {
+  wchar_t* Text = nullptr;
+  const DWORD Length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+      GetModuleHandleW(L"ntdll.dll"), Code, 0, reinterpret_cast<wchar_t*>(&Text), 0, nullptr);
+  std::wstring Message = Length != 0 ? std::wstring(Text, Length) : std::wstring();
+  LocalFree(Text);
+  return Message;
 }
 
 } // namespace
 
-RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& WorkingDirectory,
-                    bool Wait, const CallerSettings& /*Caller*/) {
+RunOutcome RunChild(const std::wstring& Exe, const std::wstring& CommandLine,
+                    const std::wstring& WorkingDirectory, bool Wait,
+                    const CallerSettings& /*Caller*/) {
   if (!FitsCommandLineBuffer(CommandLine)) {
     return CommandLineTooLong(CommandLine);
+  }
+  if (auto Refused = RefuseLongDirectory(CommandLine, WorkingDirectory)) {
+    return std::move(*Refused);
   }
   StandardHandles Std;
   HandleListAttribute HandleList(Std.Inherited());
@@ -235,11 +397,12 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
                       WorkingDirectory.c_str(), &StartupInfo.StartupInfo, &ProcessInfo)) {
     const DWORD Error = GetLastError();
     LeaveJob(Job);
-    return StartFailure(Error, WorkingDirectory);
+    return StartFailure(Error, CommandLine, WorkingDirectory);
   }
 
   RunOutcome Outcome;
   Outcome.Started = true;
+  Outcome.StartedInstead = StartedInstead(Exe, ProcessInfo.hProcess);
   if (Wait && WaitForSingleObject(ProcessInfo.hProcess, INFINITE) == WAIT_FAILED) {
     // A wait that failed says nothing of how the child ended: no exit code is
     // read then, or it would pass the still-active value off as a result.
@@ -266,6 +429,23 @@ RunOutcome RunChild(const std::wstring& CommandLine, const std::wstring& Working
 // never a signal.
 CallerSettings PrepareLauncher() {
   return {};
+}
+
+// An exception code the system or the table knows, except the end by Ctrl-C,
+// about which a shell says nothing either. Codes without the top bit set
+// (1, 259) are plain exit codes.
+std::wstring DescribeAbnormalEnd(const RunOutcome& Outcome) {
+  constexpr ReturnCode kControlCExit = 0xC000013A; // STATUS_CONTROL_C_EXIT
+  if ((Outcome.Code & 0x80000000U) == 0 || Outcome.Code == kControlCExit) {
+    return {};
+  }
+  const wchar_t* Known = KnownExceptionMeaning(Outcome.Code);
+  const std::wstring Meaning =
+      Known != nullptr ? Known : ExceptionMeaningFromMessage(SystemExceptionMessage(Outcome.Code));
+  if (Meaning.empty()) {
+    return {};
+  }
+  return L"ended with exception 0x" + Hex8(Outcome.Code) + L" (" + Meaning + L")";
 }
 
 // The launcher's exit code already tells everything.

@@ -57,4 +57,57 @@ ReturnCode StatusForStartError(std::uint32_t WindowsError) {
   }
 }
 
+const wchar_t* KnownExceptionMeaning(std::uint32_t Code) {
+  switch (Code) {
+  case 0xC0000005: // STATUS_ACCESS_VIOLATION
+    return L"access violation";
+  case 0xC00000FD: // STATUS_STACK_OVERFLOW
+    return L"stack overflow";
+  case 0xC000001D: // STATUS_ILLEGAL_INSTRUCTION
+    return L"illegal instruction";
+  case 0xC0000094: // STATUS_INTEGER_DIVIDE_BY_ZERO
+    return L"integer divide by zero";
+  case 0xC0000374: // STATUS_HEAP_CORRUPTION
+    return L"heap corruption";
+  case 0xC0000409: // STATUS_STACK_BUFFER_OVERRUN, also every fail-fast end
+    return L"stack buffer overrun";
+  case 0xC0000135: // STATUS_DLL_NOT_FOUND
+    return L"DLL not found";
+  case 0xC0000139: // STATUS_ENTRYPOINT_NOT_FOUND
+    return L"entry point not found";
+  case 0xC0000142: // STATUS_DLL_INIT_FAILED
+    return L"DLL initialization failed";
+  default:
+    return nullptr;
+  }
+}
+
+std::wstring ExceptionMeaningFromMessage(std::wstring_view Message) {
+  constexpr std::wstring_view Blanks = L" \t\r\n";
+  std::wstring_view Caption;
+  const std::size_t Lead = Message.find_first_not_of(Blanks);
+  if (Lead != std::wstring_view::npos && Message[Lead] == L'{') {
+    const std::size_t Close = Message.find(L'}', Lead);
+    Caption = Message.substr(Lead + 1, Close == std::wstring_view::npos ? 0 : Close - Lead - 1);
+    Message.remove_prefix(Close == std::wstring_view::npos ? Message.size() : Close + 1);
+  }
+  std::wstring Sentence;
+  for (const wchar_t C : Message) {
+    const bool Blank = Blanks.find(C) != std::wstring_view::npos;
+    if (Blank && !Sentence.empty() && Sentence.back() == L'.') {
+      break;
+    }
+    if (!Blank || (!Sentence.empty() && Sentence.back() != L' ')) {
+      Sentence.push_back(Blank ? L' ' : C);
+    }
+  }
+  while (!Sentence.empty() && (Sentence.back() == L' ' || Sentence.back() == L'.')) {
+    Sentence.pop_back();
+  }
+  if (Sentence.empty() || Sentence.find(L'%') != std::wstring::npos) {
+    return std::wstring(Caption);
+  }
+  return Sentence;
+}
+
 } // namespace launch

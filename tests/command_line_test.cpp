@@ -95,5 +95,25 @@ TEST(StartErrorStatus, MapsWindowsErrorsByWhatHappened) {
   }
 }
 
+// Texts as Microsoft documents them for NTSTATUS values, caption first.
+TEST(ExceptionMeaning, FirstSentenceOfTheSystemsMessageOrItsCaption) {
+  const struct {
+    const wchar_t* Message;
+    const wchar_t* Meaning;
+  } Cases[] = {
+      {L"{Not Enough Quota}\r\nNot enough virtual memory is available. Close some.\r\n",
+       L"Not enough virtual memory is available"},
+      {L"{Unable To Locate Component}\r\nThis application has failed to start because %hs was "
+       L"not found.\r\n",
+       L"Unable To Locate Component"},
+      {L"A heap has been corrupted.\r\n", L"A heap has been corrupted"},
+      {L"The exception %s occurred.", L""},
+      {L"", L""},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(ExceptionMeaningFromMessage(Case.Message), Case.Meaning) << Case.Message;
+  }
+}
+
 } // namespace
 } // namespace launch

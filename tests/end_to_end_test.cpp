@@ -22,6 +22,8 @@ struct StatusCase {
   bool Unprivileged = false;            // run as a user that permission checks apply to
   std::vector<std::string> Prefix = {}; // what runs the launcher
   int StuckStderrMs = 0;                // stderr a full pipe, read from this late (-1: never)
+  std::string CallerDir = {};           // the caller's current directory
+  std::string FailingCall = {};         // Windows: fails once the child runs (harness.h)
 };
 
 std::string Expand(std::string Text, const std::string& Probe, const std::string& Dir,
@@ -51,6 +53,24 @@ TEST_F(EndToEnd, StatusesAndReports) {
   std::filesystem::create_directory(Dir + "/locked");
   harness::WriteFile(Dir + "/locked/plain.txt", "not a program\n", true);
   std::filesystem::permissions(Dir + "/locked", std::filesystem::perms::none);
+  // A caller deep enough that a relative directory of 60 units lies past the
+  // longest current directory Windows takes, and a long way back to {dir}.
+  std::string Caller = NativePath(Dir);
+  std::string Winding = Caller;
+  while (Caller.size() < 200) {
+    Caller += "\\" + std::string(50, 'a');
+  }
+  while (Winding.size() < 300) {
+    Winding += "\\..\\" + Dir.substr(Dir.find_last_of("/\\") + 1);
+  }
+  const std::string Sub = std::string(60, 's');
+  for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
+    if (IsWindows()) {
+      std::filesystem::create_directories(Caller + "\\" + Sub);
+      std::filesystem::create_directories(std::filesystem::path(Dir + Copy).parent_path());
+      std::filesystem::copy_file(Probe, Dir + Copy);
+    }
+  }
   std::string Many; // 2 units a word: the child's argument vector holds a pointer more for each
   for (std::size_t Units = Probe.size(); Units + 3 < 1023; Units += 2) {
     Many += " a";
@@ -154,7 +174,14 @@ TEST_F(EndToEnd, StatusesAndReports) {
        0xC0000005,
        true,
        nullptr,
-       ""},
+       "launch: '{probe}' ended with exception 0xC0000005 (access violation)\r\n"},
+      {"a fail-fast end",
+       {"{probe}", "", "{dir}", "TRUE"},
+       {"PROBE_EXIT=3221226505"},
+       0xC0000409,
+       true,
+       nullptr,
+       "launch: '{probe}' ended with exception 0xC0000409 (stack buffer overrun)\r\n"},
       {"all bits set",
        {"{probe}", "", "{dir}", "TRUE"},
        {"PROBE_EXIT=4294967295"},
@@ -426,6 +453,50 @@ TEST_F(EndToEnd, StatusesAndReports) {
        NotFound,
        NoDir.c_str()},
       {"over MAX_PATH", {"{probe}", "", Deep, "TRUE"}, {}, 125, false, nullptr, TooDeep.c_str()},
+      {"a missing program in a directory over MAX_PATH",
+       {"no-such-tool-xyz", "", Deep, "TRUE"},
+       {},
+       127,
+       false,
+       nullptr,
+       "launch: cannot start 'no-such-tool-xyz': File not found (error 2)\r\n"},
+      {.Name = "a relative working directory whose full path is too long",
+       .Args = {"{probe}", "", Sub, "TRUE"},
+       .Code = 125,
+       .Started = false,
+       .PosixError = nullptr,
+       .WindowsError = "': too long: its full path is ",
+       .CallerDir = Caller},
+      {"a working directory over MAX_PATH as given, short in full",
+       {"{file}", "", Winding, "TRUE"},
+       {},
+       126,
+       false,
+       nullptr,
+       "launch: cannot start '{file}': Bad EXE format for {file} (error 193)\r\n"},
+      {.Name = "a job that cannot be released",
+       .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Env = {"PROBE_SLEEP_MS=500", "PROBE_EXIT=3"},
+       .Code = 3,
+       .Started = true,
+       .PosixError = nullptr,
+       .WindowsError = "",
+       .FailingCall = "SetInformationJobObject@16"},
+      {"an unquoted Exe with blanks that starts another program",
+       {"{dir}\\hi dir\\k k.exe", "x=3", "{dir}", "TRUE"},
+       {},
+       0,
+       true,
+       nullptr,
+       "launch: warning: Windows started '{dir}\\hi.exe' for the unquoted Exe '{dir}\\hi dir\\k "
+       "k.exe'; to start that file, pass Exe with quotes in it: \"{dir}\\hi dir\\k k.exe\"\r\n"},
+      {"an unquoted Exe with blanks that starts itself",
+       {"{dir}\\lone dir\\k k.exe", "", "{dir}", "TRUE"},
+       {},
+       0,
+       true,
+       nullptr,
+       ""},
       {"a %1 in a name is no placeholder",
        {"{probe}", "", "{dir}/none%1", "TRUE"},
        {},
@@ -496,6 +567,10 @@ TEST_F(EndToEnd, StatusesAndReports) {
     Opts.Unprivileged = Case.Unprivileged;
     Opts.Prefix = Case.Prefix;
     Opts.StuckStderrMs = Case.StuckStderrMs;
+    Opts.CallerDir = Case.CallerDir;
+    Opts.FailingCall = Case.FailingCall;
+    Opts.ReadyFile = Case.FailingCall.empty() ? "" : RecordPath; // this run's record
+    std::filesystem::remove(RecordPath);
     const harness::Result R = Launch(Args, Opts);
     if (!R.MissingTool.empty()) {
       continue;

@@ -71,6 +71,9 @@ struct Options {
   std::string EndOnceExists; // Windows: TerminateProcess it once this file exists
   int EndAfterOutputMs = -1; // Windows: or this long after its first output
   std::string Argv0;         // Windows: the line's program name, when not the program
+  // Windows: once ReadyFile exists, the program's import of this function
+  // ("Name@ArgumentBytes") fails with error 5 whenever it is called.
+  std::string FailingCall;
 };
 
 // Runs `Program` with `Args` (UTF-8; on POSIX any bytes). The started program

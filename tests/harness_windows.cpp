@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -104,6 +105,48 @@ bool HasDescendants(DWORD Root) {
   return Tree.size() > 1;
 }
 
+// Points the import slot of `Call` ("Name@ArgumentBytes") in the program's
+// image at a stub in its memory that sets error 5 (access denied) and returns 0.
+void FailImport(HANDLE Process, const std::string& Call) {
+  const std::string Name = Call.substr(0, Call.find('@'));
+  // mov dword [TEB LastErrorValue], 5; xor eax, eax; ret (ret N: 32-bit stdcall)
+  const std::string Stub =
+      sizeof(void*) == 8 ? std::string("\x65\xC7\x04\x25\x68\0\0\0\x05\0\0\0\x31\xC0\xC3", 15)
+                         : std::string("\x64\xC7\x05\x34\0\0\0\x05\0\0\0\x31\xC0\xC2", 14) +
+                               static_cast<char>(std::stoi(Call.substr(Name.size() + 1))) + '\0';
+  void* Code = VirtualAllocEx(Process, nullptr, Stub.size(), MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+  WriteProcessMemory(Process, Code, Stub.data(), Stub.size(), nullptr);
+  PROCESS_BASIC_INFORMATION Basic{}; // the image base is the PEB's third pointer
+  reinterpret_cast<LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*)>(
+      reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")))(
+      Process, ProcessBasicInformation, &Basic, sizeof(Basic), nullptr);
+  BYTE* Base = nullptr;
+  const auto Read = [&](const void* At, void* To, SIZE_T Size) {
+    ReadProcessMemory(Process, At, To, Size, nullptr);
+  };
+  Read(reinterpret_cast<void**>(Basic.PebBaseAddress) + 2, &Base, sizeof(Base));
+  IMAGE_DOS_HEADER Dos{};
+  Read(Base, &Dos, sizeof(Dos));
+  IMAGE_NT_HEADERS Nt{};
+  Read(Base + Dos.e_lfanew, &Nt, sizeof(Nt));
+  IMAGE_IMPORT_DESCRIPTOR Dll{};
+  BYTE* Next = Base + Nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  for (Read(Next, &Dll, sizeof(Dll)); Dll.Name != 0; Read(Next += sizeof(Dll), &Dll, sizeof(Dll))) {
+    ULONG_PTR Entry = 0;
+    for (SIZE_T Slot = 0; Slot == 0 || Entry != 0; Slot += sizeof(Entry)) {
+      Read(Base + Dll.OriginalFirstThunk + Slot, &Entry, sizeof(Entry));
+      char Found[64] = {};
+      Read(Base + Entry + 2, Found, Entry != 0 && !IMAGE_SNAP_BY_ORDINAL(Entry) ? 63 : 0);
+      DWORD Was = 0;
+      if (Name == Found && VirtualProtectEx(Process, Base + Dll.FirstThunk + Slot, sizeof(Code),
+                                            PAGE_READWRITE, &Was)) {
+        WriteProcessMemory(Process, Base + Dll.FirstThunk + Slot, &Code, sizeof(Code), nullptr);
+      }
+    }
+  }
+}
+
 // The test program itself is on the console a Ctrl-C goes to.
 BOOL WINAPI OutliveInterrupt(DWORD Event) {
   return Event == CTRL_C_EVENT ? TRUE : FALSE;
@@ -150,9 +193,14 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
     throw std::runtime_error("cannot start " + Program);
   }
   Result R;
-  if (Opts.Key == Terminal::HangUp) { // as Windows delivers it: a thread at CtrlRoutine
+  if (Opts.Key == Terminal::HangUp || !Opts.FailingCall.empty()) {
     const std::wstring Path = Wide(NativePath(Opts.ReadyFile));
     WaitUntil(20000, [&] { return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  }
+  if (!Opts.FailingCall.empty()) {
+    FailImport(Process.hProcess, Opts.FailingCall);
+  }
+  if (Opts.Key == Terminal::HangUp) { // as Windows delivers it: a thread at CtrlRoutine
     const auto Routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CtrlRoutine")));
     CloseHandle(CreateRemoteThread(Process.hProcess, nullptr, 0, Routine,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "console.h"
 #include "report.h"
 #include "run_flow.h"
 
@@ -65,6 +66,24 @@ TEST(FailureReason, SpellsOutControlCharacters) {
   };
   for (const auto& Case : Cases) {
     EXPECT_EQ(Visible(Case.Text), Case.Shown);
+  }
+}
+
+TEST(ConsolePiece, EndsWithinTheLimitAndKeepsSurrogatePairsWhole) {
+  const std::wstring Pair = {wchar_t(0xD83D), wchar_t(0xDE00)};
+  const struct {
+    std::wstring Text;
+    std::size_t From, Most, End;
+  } Cases[] = {
+      {L"abcd", 0, 3, 3},
+      {L"ab", 0, 3, 2},
+      {L"a" + Pair + L"b", 0, 2, 1},
+      {L"a" + Pair + L"b", 1, 2, 3},
+      {L"a\xD800x", 0, 2, 2},
+      {Pair, 0, 1, 1},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(ConsolePieceEnd(Case.Text, Case.From, Case.Most), Case.End) << Case.From;
   }
 }
 
