@@ -27,31 +27,6 @@ TEST(WaitFlag, OnlyTheExactWordTrueWaitsAndNearMissesAreFlagged) {
   }
 }
 
-TEST(WideConverter, WidensByteForByteKeepingZeroUnits) {
-  const WideConverter Converter;
-  EXPECT_EQ(Converter.Widen(""), L"");
-  EXPECT_EQ(Converter.Widen(" "), L" ");
-  EXPECT_EQ(Converter.Widen(std::string_view("A\0B", 3)), std::wstring(L"A\0B", 3));
-}
-
-TEST(StatusLine, ShowsTheCodeAsSigned32Bit) {
-  const struct {
-    ReturnCode Code;
-    const wchar_t* Text;
-  } Cases[] = {
-      {0, L"0"},
-      {3, L"3"},
-      {259, L"259"},
-      {0x7FFFFFFF, L"2147483647"},
-      {0x80000000, L"-2147483648"},
-      {0xC0000005, L"-1073741819"},
-      {0xFFFFFFFF, L"-1"},
-  };
-  for (const auto& Case : Cases) {
-    EXPECT_EQ(FormatReturnCode(Case.Code), Case.Text);
-  }
-}
-
 TEST(FailureReason, SpellsOutControlCharacters) {
   const struct {
     const wchar_t* Text;
