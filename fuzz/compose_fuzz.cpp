@@ -1,6 +1,8 @@
 // Composition and the buffer rule: the line is Exe, one space and CmdLine; it is
 // accepted exactly when it leaves room for a terminator in 1024 UTF-16 units,
-// and an accepted line copied into such a buffer stays inside it.
+// and the runner's copy of an accepted line into such a buffer stays inside it
+// and reads back as the line.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -34,19 +36,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     std::abort();
   }
   if (Fits) {
-    // What the Windows runner does, in UTF-16 units: ASan checks the bounds.
-    std::array<char16_t, launch::kCommandLineBufferUnits> Buffer{};
+    // The runner's own copy into its buffer (ASan checks the bounds), read
+    // back: each character, then zero units to the end.
+    std::array<char16_t, launch::kCommandLineBufferUnits> Buffer;
+    Buffer.fill(u'#');
+    const std::size_t Copied = launch::FillCommandLineBuffer(Line, Buffer);
     std::size_t At = 0;
     for (const wchar_t C : Line) {
-      const auto Code = static_cast<std::uint32_t>(C);
-      if (Code > 0xFFFF) {
-        Buffer.at(At++) = static_cast<char16_t>(0xD800 + ((Code - 0x10000) >> 10));
-        Buffer.at(At++) = static_cast<char16_t>(0xDC00 + (Code & 0x3FF));
-      } else {
-        Buffer.at(At++) = static_cast<char16_t>(Code);
+      std::uint32_t Code = Buffer.at(At++);
+      if (Code >= 0xD800 && Code < 0xDC00) {
+        Code = 0x10000 + ((Code - 0xD800) << 10) + (Buffer.at(At++) - 0xDC00u);
+      }
+      if (Code != static_cast<std::uint32_t>(C)) {
+        std::abort();
       }
     }
-    if (At != Units || Buffer.at(At) != 0) {
+    if (Copied != Units || At != Units ||
+        std::any_of(Buffer.begin() + At, Buffer.end(), [](char16_t U) { return U != 0; })) {
       std::abort();
     }
   } else if (launch::CommandLineTooLong(Line).Code != launch::kStatusLauncherFailed) {

@@ -1,7 +1,9 @@
 // Platform-neutral command-line helpers shared by the runners.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +22,29 @@ std::size_t Utf16Length(std::wstring_view Text);
 
 // True when `CommandLine` fits the buffer with its terminating zero unit.
 bool FitsCommandLineBuffer(std::wstring_view CommandLine);
+
+// Fills `Buffer` with zero units, then copies `CommandLine` into its start as
+// UTF-16 units (a character outside the Basic Multilingual Plane, which only
+// a 32-bit wchar_t holds, as its surrogate pair). The line must fit
+// (FitsCommandLineBuffer), so at least one zero unit follows it. Returns the
+// number of units copied.
+template <typename Unit>
+std::size_t FillCommandLineBuffer(std::wstring_view CommandLine,
+                                  std::array<Unit, kCommandLineBufferUnits>& Buffer) {
+  static_assert(sizeof(Unit) == 2, "the buffer holds UTF-16 units");
+  Buffer.fill(0);
+  std::size_t At = 0;
+  for (const wchar_t C : CommandLine) {
+    const auto Code = static_cast<std::uint32_t>(C);
+    if (Code > 0xFFFF) {
+      Buffer[At++] = static_cast<Unit>(0xD800 + ((Code - 0x10000) >> 10));
+      Buffer[At++] = static_cast<Unit>(0xDC00 + (Code & 0x3FF));
+    } else {
+      Buffer[At++] = static_cast<Unit>(Code);
+    }
+  }
+  return At;
+}
 
 // The outcome for a command line that does not fit the buffer: not started,
 // kStatusLauncherFailed, with its length and the limit as the reason.

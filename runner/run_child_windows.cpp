@@ -385,8 +385,8 @@ RunOutcome RunChild(const std::wstring& Exe, const std::wstring& CommandLine,
 
   // CreateProcessW may write into the command line, so it gets a zero-filled
   // copy with room for the terminator.
-  std::array<wchar_t, kCommandLineBufferUnits> CommandLineBuffer{};
-  std::copy(CommandLine.begin(), CommandLine.end(), CommandLineBuffer.begin());
+  std::array<wchar_t, kCommandLineBufferUnits> CommandLineBuffer;
+  FillCommandLineBuffer(CommandLine, CommandLineBuffer);
 
   if (Wait) {
     SetConsoleCtrlHandler(OutliveConsoleEvents, TRUE);
