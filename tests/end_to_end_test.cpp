@@ -63,9 +63,9 @@ TEST_F(EndToEnd, StatusesAndReports) {
     Winding += "\\..\\" + Dir.substr(Dir.find_last_of("/\\") + 1);
   }
   const std::string Sub = std::string(60, 's');
-  for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
-    if (IsWindows()) {
-      std::filesystem::create_directories(Caller + "\\" + Sub);
+  if (IsWindows()) {
+    std::filesystem::create_directories(std::filesystem::path(Caller) / Sub);
+    for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
       std::filesystem::create_directories(std::filesystem::path(Dir + Copy).parent_path());
       std::filesystem::copy_file(Probe, Dir + Copy);
     }
