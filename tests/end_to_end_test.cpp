@@ -674,8 +674,10 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
     Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
     EXPECT_EQ(Got.Args, Expected);
     EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
-    // Windows: the harness's handle would be recorded if it had leaked.
+    // Windows: the harness's handle would be recorded if it had leaked; the
+    // caller's file, pipe and file are what the child has as its own three.
     EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Got.StdTypes, IsWindows() ? "1 3 1" : "");
     if (Case.Prefix.empty()) { // while it waits, the launcher holds what it was given, no more
       EXPECT_EQ(Got.LauncherFds, R.Given);
     }
