@@ -64,9 +64,9 @@ TEST_F(EndToEnd, StatusesAndReports) {
     Winding += "\\..\\" + Dir.substr(Dir.find_last_of("/\\") + 1);
   }
   const std::string Sub = std::string(60, 's');
-  for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
-    if (IsWindows()) {
-      std::filesystem::create_directories(Caller + "\\" + Sub);
+  if (IsWindows()) {
+    std::filesystem::create_directories(std::filesystem::path(Caller) / Sub);
+    for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
       std::filesystem::create_directories(std::filesystem::path(Dir + Copy).parent_path());
       std::filesystem::copy_file(Probe, Dir + Copy);
     }
@@ -722,8 +722,10 @@ TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
     Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
     EXPECT_EQ(Got.Args, Expected);
     EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
-    // Windows: the harness's handle would be recorded if it had leaked.
+    // Windows: the harness's handle would be recorded if it had leaked; the
+    // caller's file, pipe and file are what the child has as its own three.
     EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Got.StdTypes, IsWindows() ? "1 3 1" : "");
     if (Case.Prefix.empty()) { // while it waits, the launcher holds what it was given, no more
       EXPECT_EQ(Got.LauncherFds, R.Given);
     }

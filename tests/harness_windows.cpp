@@ -172,7 +172,9 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   STARTUPINFOW Startup{};
   Startup.cb = sizeof(Startup);
   Startup.dwFlags = STARTF_USESTDHANDLES;
-  Startup.hStdInput = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  // stdin an empty file: a console or NUL in its place would show (both are
+  // character devices).
+  Startup.hStdInput = Inheritable(Wide(Dir + "\\in"), GENERIC_READ, CREATE_ALWAYS);
   // stdout is a pipe, as for a script that reads the report; stderr a file.
   HANDLE OutRead = nullptr;
   SECURITY_ATTRIBUTES Security{sizeof(Security), nullptr, TRUE};

@@ -22,6 +22,8 @@
 //               PROBE_HARNESS_HANDLE, when it reached the probe
 //   launcherfd <n>  each descriptor its parent holds (POSIX)
 //   console     Windows: the probe is attached to a console
+//   std <t t t> Windows: the file type of its stdin, stdout and stderr
+//               (GetFileType: 1 disk, 2 character device, 3 pipe, 0 none)
 //   ignored <n> each of SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGCHLD it started with
 //               ignored (POSIX)
 //   pwd <hex>   the PWD variable, "(unset)" when there is none (POSIX)
@@ -45,6 +47,7 @@ struct Record {
   std::vector<std::string> Env; // POSIX
   int Pid = 0;
   bool Console = false;
+  std::string StdTypes; // Windows
 };
 
 std::string Hex(const std::string& Bytes);

@@ -56,6 +56,8 @@ Record ParseRecord(const std::string& Text) {
       Result.Pid = std::stoi(Value);
     } else if (Kind == "ignored") {
       Result.Ignored.push_back(std::stoi(Value));
+    } else if (Kind == "std") {
+      Result.StdTypes = Value;
     } else if (Kind == "console") {
       Result.Console = true;
     }

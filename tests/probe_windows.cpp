@@ -50,6 +50,11 @@ extern "C" int wmain(int argc, wchar_t** argv) {
     wchar_t Cwd[MAX_PATH * 4] = {};
     GetCurrentDirectoryW(MAX_PATH * 4, Cwd);
     Record << "cwd " << probe::Hex(ToUtf8(Cwd)) << '\n';
+    Record << "std";
+    for (const DWORD Which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+      Record << ' ' << GetFileType(GetStdHandle(Which));
+    }
+    Record << '\n';
     DWORD Ids[1] = {};
     if (GetConsoleProcessList(Ids, 1) != 0) {
       Record << "console\n";
