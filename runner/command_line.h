@@ -35,6 +35,8 @@ std::size_t FillCommandLineBuffer(std::wstring_view CommandLine,
   Buffer.fill(0);
   std::size_t At = 0;
   for (const wchar_t C : CommandLine) {
+    // A code point, never negative (clang-tidy takes a 32-bit wchar_t for a char).
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     const auto Code = static_cast<std::uint32_t>(C);
     if (Code > 0xFFFF) {
       Buffer[At++] = static_cast<Unit>(0xD800 + ((Code - 0x10000) >> 10));
