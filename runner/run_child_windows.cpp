@@ -284,7 +284,7 @@ std::optional<RunOutcome> RefuseLongDirectory(const std::wstring& CommandLine,
 // name too long are when its full path is too long (where long paths are on,
 // Windows may still refuse it) and the program is there, which Windows makes
 // sure of first. Any other error is the program's.
-RunOutcome StartFailure(DWORD Error, const std::wstring& CommandLine,
+RunOutcome RefusedStart(DWORD Error, const std::wstring& CommandLine,
                         const std::wstring& WorkingDirectory) {
   const std::wstring Full = FullPath(WorkingDirectory);
   if (Error == ERROR_DIRECTORY || (Error == ERROR_ACCESS_DENIED && CannotEnter(Full)) ||
@@ -397,7 +397,7 @@ RunOutcome RunChild(const std::wstring& Exe, const std::wstring& CommandLine,
                       WorkingDirectory.c_str(), &StartupInfo.StartupInfo, &ProcessInfo)) {
     const DWORD Error = GetLastError();
     LeaveJob(Job);
-    return StartFailure(Error, CommandLine, WorkingDirectory);
+    return RefusedStart(Error, CommandLine, WorkingDirectory);
   }
 
   RunOutcome Outcome;

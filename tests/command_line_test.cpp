@@ -1,6 +1,12 @@
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
 
 #include "command_line.h"
+#include "harness.h"
 #include "windows_errors.h"
 
 namespace launch {
@@ -77,21 +83,38 @@ TEST(CommandLineBuffer, RefusalNamesLengthAndLimit) {
 namespace launch {
 namespace {
 
-TEST(StartErrorStatus, MapsWindowsErrorsByWhatHappened) {
-  const struct {
-    ReturnCode Status;
-    std::vector<std::uint32_t> Errors;
-  } Cases[] = {
-      {kStatusNotFound, {2, 3, 53, 67, 123, 161, 206}},
-      {kStatusCannotRun, {5,   11,   32,   129,  188,  189,  190,  191,  192,  193,  194,  195,
-                          196, 197,  198,  199,  200,  201,  202,  216,  225,  226,  577,  740,
-                          786, 1151, 1152, 1153, 1259, 1260, 1920, 4551, 4556, 4557, 4558, 4559}},
-      {kStatusLauncherFailed, {0, 8, 14, 87, 267, 1455, 0xFFFFFFFF}},
-  };
-  for (const auto& Case : Cases) {
-    for (const std::uint32_t Error : Case.Errors) {
-      EXPECT_EQ(StatusForStartError(Error), Case.Status) << "error " << Error;
+// docs/windows.md lists, status by status, the Windows errors a failed start
+// maps to: the map must say the same, number for number, so that neither can
+// change alone. (The 125 list gives examples: anything else is 125.)
+TEST(StartErrorStatus, IsTheMapTheWindowsDocsList) {
+  std::ifstream Docs(harness::NativePath(LAUNCH_SOURCE_DIR "/docs/windows.md"));
+  std::string Line;
+  while (std::getline(Docs, Line) && Line != "- A failed start is mapped by what happened:") {
+  }
+  std::map<ReturnCode, std::set<std::uint32_t>> Listed;
+  ReturnCode Status = 0;
+  const std::regex Number(R"((\d+)(?: to (\d+))?)");
+  while (std::getline(Docs, Line) && !Line.empty()) {
+    auto From = std::sregex_iterator(Line.begin(), Line.end(), Number);
+    if (Line.rfind("  - ", 0) == 0) { // "  - 127, not found: errors 2 and 3 ..."
+      Status = static_cast<ReturnCode>(std::stoul((From++)->str()));
     }
+    for (; From != std::sregex_iterator(); ++From) {
+      const auto Last = std::stoul((*From)[2].matched ? (*From)[2].str() : (*From)[1].str());
+      for (auto Error = std::stoul((*From)[1].str()); Error <= Last; ++Error) {
+        Listed[Status].insert(static_cast<std::uint32_t>(Error));
+      }
+    }
+  }
+  ASSERT_EQ(Listed.size(), 3U) << "no list of errors by status in docs/windows.md";
+  std::map<ReturnCode, std::set<std::uint32_t>> Mapped;
+  for (std::uint32_t Error = 0; Error < 20000; ++Error) {
+    Mapped[StatusForStartError(Error)].insert(Error);
+  }
+  EXPECT_EQ(Mapped[kStatusNotFound], Listed[kStatusNotFound]);
+  EXPECT_EQ(Mapped[kStatusCannotRun], Listed[kStatusCannotRun]);
+  for (const std::uint32_t Error : Listed[kStatusLauncherFailed]) {
+    EXPECT_EQ(StatusForStartError(Error), kStatusLauncherFailed) << "error " << Error;
   }
 }
 
