@@ -2,6 +2,11 @@
 // against the probe child, and the exact report it must print.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string_view>
+
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -48,6 +53,49 @@ protected:
     return harness::Run(harness::LauncherPath(), Args, Opts);
   }
 };
+
+// Each row of a table is a test of its own, named after the row: ctest lists
+// it and runs it beside the others, and a failure names its row. A table is
+// a fixture's Rows(): each test builds it (its rows may name the fixture's
+// paths) and runs the row that its parameter names.
+inline std::string RowId(std::string_view Name) {
+  std::string Id(Name);
+  std::replace_if(
+      Id.begin(), Id.end(), [](unsigned char C) { return std::isalnum(C) == 0; }, '_');
+  return Id;
+}
+
+// The ids of the rows of `Fixture` that apply here (Fixture::Applies), read
+// from a fixture made for the purpose when the tests are registered.
+template <typename Fixture> std::vector<std::string> RowIds() {
+  struct Lister : Fixture {
+    void TestBody() override {}
+  };
+  std::vector<std::string> Ids;
+  for (const auto& Row : Lister().Rows()) {
+    if (Fixture::Applies(Row)) {
+      Ids.push_back(RowId(Row.Name));
+    }
+  }
+  return Ids;
+}
+
+class Table : public EndToEnd, public testing::WithParamInterface<std::string> {
+protected:
+  // The row this test runs, out of its fixture's Rows().
+  template <typename Row> static const Row& Pick(const std::vector<Row>& Rows) {
+    const auto Found = std::find_if(Rows.begin(), Rows.end(),
+                                    [](const Row& Each) { return RowId(Each.Name) == GetParam(); });
+    if (Found == Rows.end()) {
+      throw std::logic_error("no row " + GetParam());
+    }
+    return *Found;
+  }
+};
+
+#define LAUNCH_TABLE(Fixture)                                                                      \
+  INSTANTIATE_TEST_SUITE_P(EndToEnd, Fixture, testing::ValuesIn(RowIds<Fixture>()),                \
+                           [](const auto& Info) { return Info.param; })
 
 inline std::string SignedText(std::uint32_t Code) {
   return std::to_string(static_cast<std::int32_t>(Code));

@@ -9,16 +9,24 @@
 namespace e2e {
 namespace {
 
+// What stderr must hold: "" for nothing at all; nullptr where the row does not
+// apply. A text that begins with "launch:" is all of stderr, any other a part.
+struct Expected {
+  Expected(std::nullptr_t /*NotHere*/) {}
+  Expected(const char* Text) : Applies(true), Text(Text) {}
+  Expected(std::string Text) : Applies(true), Text(std::move(Text)) {}
+  bool Applies = false;
+  std::string Text;
+};
+
 struct StatusCase {
   const char* Name;
   std::vector<std::string> Args; // {probe}, {dir}, {file} stand for the fixture's paths
   std::vector<std::string> Env = {};
   std::uint32_t Code; // the number on the status line, unsigned
   bool Started;
-  // What stderr must hold on each platform: "" for nothing at all, nullptr
-  // where the case does not apply.
-  const char* PosixError;
-  const char* WindowsError;
+  Expected PosixError; // what stderr must hold on each platform
+  Expected WindowsError;
   bool Unprivileged = false;            // run as a user that permission checks apply to
   std::vector<std::string> Prefix = {}; // what runs the launcher
   int StuckStderrMs = 0;                // stderr a full pipe, read from this late (-1: never)
@@ -38,8 +46,27 @@ std::string Expand(std::string Text, const std::string& Probe, const std::string
   return Text;
 }
 
-TEST_F(EndToEnd, StatusesAndReports) {
+class StatusesAndReports : public Table {
+public:
+  ~StatusesAndReports() override { harness::Release(Busy); }
+  // AddressSanitizer runs neither under qemu-user nor with a few descriptors,
+  // and it turns core files off.
+  static bool Applies(const StatusCase& Case) {
+    const bool Cramped = std::any_of(Case.Prefix.begin(), Case.Prefix.end(), [](const auto& Part) {
+      return Part.find("qemu-") != std::string::npos || Part.find("ulimit -") != std::string::npos;
+    });
+    return (IsWindows() ? Case.WindowsError : Case.PosixError).Applies &&
+           !(Cramped && harness::kSanitizedLauncher);
+  }
+  std::vector<StatusCase> Rows();
+
+protected:
   const std::string File = Dir + "/plain.txt";
+  int Busy = -1; // a copy of the probe held open for writing
+};
+LAUNCH_TABLE(StatusesAndReports);
+
+std::vector<StatusCase> StatusesAndReports::Rows() {
   harness::WriteFile(File, "!!not a program\n", true); // a '!' second, as in "#!", is no script
   // No line end: the interpreter's name runs to the end of the file.
   harness::WriteFile(Dir + "/bad-interpreter", "#!/nonexistent/interp", true);
@@ -120,7 +147,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const std::string Blank = "launch: warning: IsWaiting is 'TRUE " + NearMiss;
   const char* NotFound = "No such file or directory (error 2)";
   const char* BadDir = "Directory name invalid (error 267)"; // Wine's wording
-  const int Busy = harness::CopyHeldForWriting(Probe, Dir + "/busy");
+  Busy = harness::CopyHeldForWriting(Probe, Dir + "/busy");
   const std::string NoDir = "working directory '{dir}/none': " + std::string(BadDir);
   const std::string Deep = "{dir}\\" + std::string(300, 'd'); // missing, too
   const std::string TooDeep = "working directory '" + Deep + "': ";
@@ -137,7 +164,7 @@ TEST_F(EndToEnd, StatusesAndReports) {
   const auto Sh = [](const std::string& First) { // what runs the launcher, after `First`
     return std::vector<std::string>{"/bin/sh", "-c", First + "; exec \"$@\"", "sh"};
   };
-  const StatusCase Cases[] = {
+  return {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
       {"waits for the end",
@@ -545,46 +572,38 @@ TEST_F(EndToEnd, StatusesAndReports) {
        nullptr, false, Failing("execve", "EPERM")},
       // clang-format on
   };
-  for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.Name);
-    const char* ErrorText = IsWindows() ? Case.WindowsError : Case.PosixError;
-    // AddressSanitizer runs neither under qemu-user nor with a few descriptors, and
-    // it turns core files off.
-    const bool Cramped = std::any_of(Case.Prefix.begin(), Case.Prefix.end(), [](const auto& Part) {
-      return Part.find("qemu-") != std::string::npos || Part.find("ulimit -") != std::string::npos;
-    });
-    if (ErrorText == nullptr || (Cramped && harness::kSanitizedLauncher)) {
-      continue;
-    }
-    std::vector<std::string> Args;
-    for (const auto& Arg : Case.Args) {
-      Args.push_back(Expand(Arg, Probe, NativePath(Dir), NativePath(File)));
-    }
-    harness::Options Opts;
-    for (const auto& Entry : Case.Env) {
-      Opts.Env.push_back(Expand(Entry, Probe, NativePath(Dir), NativePath(File)));
-    }
-    Opts.Unprivileged = Case.Unprivileged;
-    Opts.Prefix = Case.Prefix;
-    Opts.StuckStderrMs = Case.StuckStderrMs;
-    Opts.CallerDir = Case.CallerDir;
-    Opts.FailingCall = Case.FailingCall;
-    Opts.ReadyFile = Case.FailingCall.empty() ? "" : RecordPath; // this run's record
-    std::filesystem::remove(RecordPath);
-    const harness::Result R = Launch(Args, Opts);
-    if (!R.MissingTool.empty()) {
-      continue;
-    }
-    EXPECT_EQ(R.Status, ExitStatusFor(Case.Code));
-    EXPECT_EQ(R.Out, Report(Args, Case.Started, SignedText(Case.Code)));
-    const std::string Error = Expand(ErrorText, Probe, NativePath(Dir), NativePath(File));
-    if (Error.empty() || Error.rfind("launch:", 0) == 0) {
-      EXPECT_EQ(R.Err, Error);
-    } else {
-      EXPECT_NE(R.Err.find(Error), std::string::npos) << R.Err;
-    }
+}
+
+TEST_P(StatusesAndReports, Row) {
+  const std::vector<StatusCase> Cases = Rows();
+  const StatusCase& Case = Pick(Cases);
+  std::vector<std::string> Args;
+  for (const auto& Arg : Case.Args) {
+    Args.push_back(Expand(Arg, Probe, NativePath(Dir), NativePath(File)));
   }
-  harness::Release(Busy);
+  harness::Options Opts;
+  for (const auto& Entry : Case.Env) {
+    Opts.Env.push_back(Expand(Entry, Probe, NativePath(Dir), NativePath(File)));
+  }
+  Opts.Unprivileged = Case.Unprivileged;
+  Opts.Prefix = Case.Prefix;
+  Opts.StuckStderrMs = Case.StuckStderrMs;
+  Opts.CallerDir = Case.CallerDir;
+  Opts.FailingCall = Case.FailingCall;
+  Opts.ReadyFile = Case.FailingCall.empty() ? "" : RecordPath; // this run's record
+  const harness::Result R = Launch(Args, Opts);
+  if (!R.MissingTool.empty()) {
+    return;
+  }
+  EXPECT_EQ(R.Status, ExitStatusFor(Case.Code));
+  EXPECT_EQ(R.Out, Report(Args, Case.Started, SignedText(Case.Code)));
+  const std::string Error = Expand((IsWindows() ? Case.WindowsError : Case.PosixError).Text, Probe,
+                                   NativePath(Dir), NativePath(File));
+  if (Error.empty() || Error.rfind("launch:", 0) == 0) {
+    EXPECT_EQ(R.Err, Error);
+  } else {
+    EXPECT_NE(R.Err.find(Error), std::string::npos) << R.Err;
+  }
 }
 
 TEST_F(EndToEnd, WithoutTheWaitAChildThatEndedIsNeverASuccess) {

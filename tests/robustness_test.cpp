@@ -13,7 +13,44 @@
 namespace e2e {
 namespace {
 
-TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
+using harness::Terminal;
+
+struct SignalCase {
+  const char* Name;
+  std::vector<std::string> Env;
+  std::vector<std::string> Prefix = {};
+  std::uint32_t Code; // on the status line
+  std::uint32_t Status;
+  Terminal Key = Terminal::None;
+  int Presses = 1;
+  int KeyDelayMs = 0;            // the key goes this long after the start, before the child
+  std::vector<int> Ignored = {}; // in the child
+  std::string Exe = {};          // the probe when empty
+  std::string CmdLine = {};
+  bool AsNobody = false;
+  std::string Err = {}; // what stderr must hold
+  bool StatusLine = true;
+  std::uint32_t WindowsCode = 0; // code and status on Windows; 0: POSIX only
+};
+
+class SignalsWhileWaitingAreTheChildsToAct : public Table {
+public:
+  ~SignalsWhileWaitingAreTheChildsToAct() override {
+    if (!SetuidProbe.empty()) {
+      std::filesystem::remove_all(std::filesystem::path(SetuidProbe).parent_path());
+    }
+  }
+  static bool Applies(const SignalCase& Case) {
+    return IsWindows() ? Case.WindowsCode != 0 : !(Case.AsNobody && Case.Exe.empty());
+  }
+  std::vector<SignalCase> Rows();
+
+protected:
+  std::string SetuidProbe;
+};
+LAUNCH_TABLE(SignalsWhileWaitingAreTheChildsToAct);
+
+std::vector<SignalCase> SignalsWhileWaitingAreTheChildsToAct::Rows() {
   // Windows: run on a console (under Wine, inside a pseudo-terminal), where a
   // Ctrl-C reaches every process attached to it.
   // A group signal reaches the launcher and the probe at once, as a Ctrl-C at
@@ -22,7 +59,6 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
   // SIGQUIT ends the launcher by the same signal once its status is out, so
   // that a calling shell stops its loop.
   const int KilledBy = 1000; // + N: death by signal N (+ 500 more with a core file)
-  using harness::Terminal;
   // SIGINT (2) and SIGPIPE (13)
   const std::vector<std::string> IgnoringIntAndPipe = {"/bin/sh", "-c",
                                                        "trap '' INT PIPE; exec \"$@\"", "sh"};
@@ -40,25 +76,9 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
       "/dev/null",       "-e",  "trace=clone", "-e",  "inject=clone:delay_enter=1000000"};
   // A child that became root through a setuid program: a launcher run as
   // nobody may no longer signal it.
-  const std::string SetuidProbe = harness::SetuidCopy(Probe);
+  SetuidProbe = harness::SetuidCopy(Probe);
   const std::string Stopping = "-c \"kill -STOP $$; exit 5\"";
-  const struct {
-    const char* Name;
-    std::vector<std::string> Env;
-    std::vector<std::string> Prefix = {};
-    std::uint32_t Code; // on the status line
-    std::uint32_t Status;
-    Terminal Key = Terminal::None;
-    int Presses = 1;
-    int KeyDelayMs = 0;            // the key goes this long after the start, before the child
-    std::vector<int> Ignored = {}; // in the child
-    std::string Exe = {};          // the probe when empty
-    std::string CmdLine = {};
-    bool AsNobody = false;
-    std::string Err = {}; // what stderr must hold
-    bool StatusLine = true;
-    std::uint32_t WindowsCode = 0; // code and status on Windows; 0: POSIX only
-  } Cases[] = {
+  return {
       {.Name = "Ctrl-C in the group",
        .Env = {"PROBE_GROUP_SIGNAL=2"},
        .Code = 130,
@@ -235,42 +255,37 @@ TEST_F(EndToEnd, SignalsWhileWaitingAreTheChildsToAct) {
        .Exe = "/usr/bin/perl",
        .CmdLine = "-e \"setpgrp(0, 0); kill 'TSTP', $$; exit 5\""},
   };
-  for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.Name);
-    if ((IsWindows() && Case.WindowsCode == 0) || (Case.AsNobody && Case.Exe.empty())) {
-      continue;
-    }
-    std::remove(RecordPath.c_str());
-    harness::Options Opts;
-    Opts.Env = Case.Env;
-    Opts.Env.emplace_back("PROBE_EXIT=9");
-    Opts.Prefix = Case.Prefix;
-    Opts.Key = Case.Key;
-    Opts.Presses = Case.Presses;
-    Opts.KeyDelayMs = Case.KeyDelayMs;
-    const bool Pressed = Case.Key != Terminal::None && Case.Key != Terminal::Fg;
-    Opts.ReadyFile = Pressed && Case.KeyDelayMs == 0 ? RecordPath : "";
-    Opts.Unprivileged = Case.AsNobody;
-    const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine,
-                                           Case.AsNobody ? "/" : Dir, "TRUE"};
-    const harness::Result R = Launch(Args, Opts);
-    if (!R.MissingTool.empty()) {
-      continue;
-    }
-    const std::uint32_t Code = IsWindows() ? Case.WindowsCode : Case.Code;
-    EXPECT_EQ(R.Status, IsWindows() ? Case.WindowsCode : Case.Status) << R.Err;
-    const std::string Expected = Report(Args, true, SignedText(Code));
-    EXPECT_EQ(R.Out, Case.StatusLine ? Expected : Expected.substr(0, Expected.find("Code")));
-    if (!Case.Err.empty()) {
-      EXPECT_EQ(R.Err, Case.Err);
-    }
-    if (Record().Pid != 0) {
-      EXPECT_EQ(Record().Ignored, Case.Ignored);
-      EXPECT_TRUE(harness::EndsSoon(Record().Pid)) << "the child outlived the launcher";
-    }
+}
+
+TEST_P(SignalsWhileWaitingAreTheChildsToAct, Row) {
+  const std::vector<SignalCase> Cases = Rows();
+  const SignalCase& Case = Pick(Cases);
+  harness::Options Opts;
+  Opts.Env = Case.Env;
+  Opts.Env.emplace_back("PROBE_EXIT=9");
+  Opts.Prefix = Case.Prefix;
+  Opts.Key = Case.Key;
+  Opts.Presses = Case.Presses;
+  Opts.KeyDelayMs = Case.KeyDelayMs;
+  const bool Pressed = Case.Key != Terminal::None && Case.Key != Terminal::Fg;
+  Opts.ReadyFile = Pressed && Case.KeyDelayMs == 0 ? RecordPath : "";
+  Opts.Unprivileged = Case.AsNobody;
+  const std::vector<std::string> Args = {Case.Exe.empty() ? Probe : Case.Exe, Case.CmdLine,
+                                         Case.AsNobody ? "/" : Dir, "TRUE"};
+  const harness::Result R = Launch(Args, Opts);
+  if (!R.MissingTool.empty()) {
+    return;
   }
-  if (!SetuidProbe.empty()) {
-    std::filesystem::remove_all(std::filesystem::path(SetuidProbe).parent_path());
+  const std::uint32_t Code = IsWindows() ? Case.WindowsCode : Case.Code;
+  EXPECT_EQ(R.Status, IsWindows() ? Case.WindowsCode : Case.Status) << R.Err;
+  const std::string Expected = Report(Args, true, SignedText(Code));
+  EXPECT_EQ(R.Out, Case.StatusLine ? Expected : Expected.substr(0, Expected.find("Code")));
+  if (!Case.Err.empty()) {
+    EXPECT_EQ(R.Err, Case.Err);
+  }
+  if (Record().Pid != 0) {
+    EXPECT_EQ(Record().Ignored, Case.Ignored);
+    EXPECT_TRUE(harness::EndsSoon(Record().Pid)) << "the child outlived the launcher";
   }
 }
 

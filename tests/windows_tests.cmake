@@ -45,17 +45,17 @@ add_test(NAME wine_stop COMMAND sh -c [[wineserver -k >/dev/null 2>&1
   done; true]])
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
-add_test(NAME unit COMMAND ${LAUNCH_WINE} ${launch_tests} --gtest_filter=-EndToEnd.*)
+add_test(NAME unit COMMAND ${LAUNCH_WINE} ${launch_tests} --gtest_filter=-EndToEnd.*:EndToEnd/*)
 # The rows that kill the launcher write to a file, so that CTest's pipe closes
 # when the test program ends, whatever Wine left behind.
 add_test(NAME end_to_end
   COMMAND sh -c "\"$0\" \"$1\" \"$2\" >\"$3\" 2>&1; status=$?; cat \"$3\"; exit $status"
-          ${LAUNCH_WINE} ${launch_tests} --gtest_filter=EndToEnd.*:-EndToEnd.SignalsWhileWaitingAreTheChildsToAct
+          ${LAUNCH_WINE} ${launch_tests} --gtest_filter=EndToEnd.*:EndToEnd/*:-EndToEnd/SignalsWhileWaitingAreTheChildsToAct.*
           ${test_tree}/end_to_end.log)
 # Console control events need a console: under Wine, a pseudo-terminal. The
 # test program's path reaches script's shell through the environment.
 add_test(NAME console_ctrl_c COMMAND script -qec
-  "\"$LAUNCH_WINE\" \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd.SignalsWhileWaitingAreTheChildsToAct --gtest_color=no"
+  "\"$LAUNCH_WINE\" \"$LAUNCH_TESTS\" --gtest_filter=EndToEnd/SignalsWhileWaitingAreTheChildsToAct.* --gtest_color=no"
   /dev/null)
 set_tests_properties(console_ctrl_c PROPERTIES
   ENVIRONMENT "LAUNCH_TESTS=${launch_tests};LAUNCH_WINE=${LAUNCH_WINE}")
