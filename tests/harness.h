@@ -45,6 +45,14 @@ inline constexpr bool kSanitizedLauncher = true;
 inline constexpr bool kSanitizedLauncher = false;
 #endif
 
+// A launcher that loads shared libraries as it starts (a dynamic build, the
+// sanitizers' too): under a hard limit of a few descriptors it cannot load.
+#ifdef LAUNCH_LOADS_LIBRARIES
+inline constexpr bool kLoadsLibraries = true;
+#else
+inline constexpr bool kLoadsLibraries = false;
+#endif
+
 // The status of a run that outlived the harness's deadline and was killed.
 inline constexpr std::uint32_t kTimedOut = 2000;
 
