@@ -521,6 +521,13 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
        nullptr,
        "launch: warning: Windows started '{dir}\\hi.exe' for the unquoted Exe '{dir}\\hi dir\\k "
        "k.exe'; to start that file, pass Exe with quotes in it: \"{dir}\\hi dir\\k k.exe\"\r\n"},
+      {"an unquoted Exe with blanks that names no file", // what ran is all there is
+       {"{dir}\\hi dir\\none.exe", "", "{dir}", "TRUE"},
+       {},
+       0,
+       true,
+       nullptr,
+       ""},
       {"an unquoted Exe with blanks that starts itself",
        {"{dir}\\lone dir\\k k.exe", "", "{dir}", "TRUE"},
        {},
