@@ -7,7 +7,6 @@
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -83,33 +82,15 @@ std::vector<std::string> AsNobody(const std::string& Program, std::string& CopyD
 }
 
 // Tools that some rows run and a machine may lack, named by their /usr/bin
-// paths. In the command that runs the program, before its first `Own`
-// arguments, one found elsewhere on PATH takes that path's place (in the
-// program's own arguments it would change the report). Returns the path of
-// one that cannot be used, or "".
-std::string FindTools(std::vector<std::string>& Argv, std::size_t Own) {
-  const auto Wrapper = Argv.end() - static_cast<std::ptrdiff_t>(Own);
+// paths: the path of one that `Argv` names and this machine cannot run, or "".
+std::string MissingTool(const std::vector<std::string>& Argv) {
   for (const char* Tool : {"strace", "qemu-x86_64", "unshare", "perl", "setpriv", "script"}) {
     std::string Named = std::string("/usr/bin/") + Tool;
-    const auto Names = [&Named](const std::string& Arg) {
+    const bool Used = std::any_of(Argv.begin(), Argv.end(), [&Named](const std::string& Arg) {
       return Arg.find(Named) != std::string::npos;
-    };
-    if (std::none_of(Argv.begin(), Argv.end(), Names) || access(Named.c_str(), X_OK) == 0) {
-      continue;
-    }
-    std::string Found;
-    std::stringstream Path(getenv("PATH") != nullptr ? getenv("PATH") : "");
-    for (std::string Dir; Found.empty() && std::getline(Path, Dir, ':');) {
-      Found = access((Dir + "/" + Tool).c_str(), X_OK) == 0 ? Dir + "/" + Tool : "";
-    }
-    if (Found.empty() || std::any_of(Wrapper, Argv.end(), Names)) {
+    });
+    if (Used && access(Named.c_str(), X_OK) != 0) {
       return Named;
-    }
-    for (auto Arg = Argv.begin(); Arg != Wrapper; ++Arg) {
-      for (std::size_t At = 0; (At = Arg->find(Named, At)) != std::string::npos;) {
-        Arg->replace(At, Named.size(), Found);
-        At += Found.size();
-      }
     }
   }
   return {};
@@ -143,7 +124,7 @@ Result Run(const std::string& Program, const std::vector<std::string>& Args, con
   }
   Argv.insert(Argv.begin(), Opts.Prefix.begin(), Opts.Prefix.end());
   Argv.insert(Argv.end(), Args.begin(), Args.end());
-  if (std::string Missing = FindTools(Argv, Args.size()); !Missing.empty()) {
+  if (std::string Missing = MissingTool(Argv); !Missing.empty()) {
     SkipForMissing(Missing);
     if (!CopyDir.empty()) {
       std::filesystem::remove_all(CopyDir);
