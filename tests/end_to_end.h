@@ -81,9 +81,12 @@ template <typename Fixture> std::vector<std::string> RowIds() {
 }
 
 class Table : public EndToEnd, public testing::WithParamInterface<std::string> {
+public:
+  template <typename Row> static bool Applies(const Row& /*Any*/) { return true; }
+
 protected:
   // The row this test runs, out of its fixture's Rows().
-  template <typename Row> static const Row& Pick(const std::vector<Row>& Rows) {
+  template <typename Row> static Row Pick(const std::vector<Row>& Rows) {
     const auto Found = std::find_if(Rows.begin(), Rows.end(),
                                     [](const Row& Each) { return RowId(Each.Name) == GetParam(); });
     if (Found == Rows.end()) {
@@ -96,6 +99,13 @@ protected:
 #define LAUNCH_TABLE(Fixture)                                                                      \
   INSTANTIATE_TEST_SUITE_P(EndToEnd, Fixture, testing::ValuesIn(RowIds<Fixture>()),                \
                            [](const auto& Info) { return Info.param; })
+// A table whose fixture holds nothing of its own: every row applies.
+#define LAUNCH_ROWS(Fixture, Row)                                                                  \
+  class Fixture : public Table {                                                                   \
+  public:                                                                                          \
+    std::vector<Row> Rows();                                                                       \
+  };                                                                                               \
+  LAUNCH_TABLE(Fixture)
 
 inline std::string SignedText(std::uint32_t Code) {
   return std::to_string(static_cast<std::int32_t>(Code));
