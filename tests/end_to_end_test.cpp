@@ -128,13 +128,17 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
       std::memcpy(&Value, &Elf[At], Size);
       return Value;
     };
-    std::size_t At = Word(32, 8); // e_phoff: 56-byte entries, p_type first
-    while (Word(At, 4) != 3) {    // PT_INTERP
-      At += 56;
+    // Where the fields lie follows from the width of an address, 8 bytes in a
+    // 64-bit file (EI_CLASS 2), else 4; a program header starts with p_type.
+    const std::size_t Width = Elf[4] == 2 ? 8 : 4;
+    std::size_t At = Word(24 + Width, Width);              // e_phoff
+    const std::size_t EntrySize = Word(30 + 3 * Width, 2); // e_phentsize
+    while (Word(At, 4) != 3) {                             // PT_INTERP
+      At += EntrySize;
     }
-    const std::uint64_t Where[2] = {Elf.size(), LongLoader.size() + 1}; // p_offset, p_filesz
-    std::memcpy(&Elf[At + 8], &Where[0], 8);
-    std::memcpy(&Elf[At + 32], &Where[1], 8);
+    const std::uint64_t Where[2] = {Elf.size(), LongLoader.size() + 1};
+    std::memcpy(&Elf[At + Width], &Where[0], Width);     // p_offset
+    std::memcpy(&Elf[At + 4 * Width], &Where[1], Width); // p_filesz
     harness::WriteFile(Dir + "/long-loader", Elf + LongLoader + '\0', true);
     Elf = harness::ReadFile(Probe);
     Elf[18] = static_cast<char>(183); // e_machine: AArch64, with a loader that is there
@@ -175,94 +179,38 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
   const std::string Smile = "\xF0\x9F\x98\x80";     // one character, two UTF-16 units
   const std::size_t Room = 1023 - Probe.size() - 1; // units left for CmdLine under the limit
   const char* Over = "1024 UTF-16 units, the limit is 1023";
+  // clang-format off
   std::vector<StatusCase> All = {
       {"waits for exit 3", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3"}, 3, true, "", ""},
       {"waits for exit 0", {"{probe}", "a b", "{dir}", "TRUE"}, {}, 0, true, "", ""},
-      {"waits for the end",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_SLEEP_MS=300", "PROBE_EXIT=7"},
-       7,
-       true,
-       "",
-       ""},
-      {"no wait: still active",
-       {"{probe}", "", "{dir}", ""},
-       {"PROBE_SLEEP_MS=3000"},
-       259,
-       true,
-       "",
-       ""},
-      {"lower-case true does not wait, with a warning",
-       {"{probe}", "", "{dir}", "true"},
-       {"PROBE_SLEEP_MS=3000"},
-       259,
-       true,
-       LowerCase.c_str(),
-       LowerCase.c_str()},
-      {"trailing space does not wait, with a warning",
-       {"{probe}", "", "{dir}", "TRUE "},
-       {"PROBE_SLEEP_MS=3000"},
-       259,
-       true,
-       Blank.c_str(),
-       Blank.c_str()},
-      {"top bit set",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_EXIT=3221225477"},
-       0xC0000005,
-       true,
-       nullptr,
-       "launch: '{probe}' ended with exception 0xC0000005 (access violation)\r\n"},
-      {"a fail-fast end",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_EXIT=3221226505"},
-       0xC0000409,
-       true,
-       nullptr,
+      {"waits for the end", {"{probe}", "", "{dir}", "TRUE"},
+       {"PROBE_SLEEP_MS=300", "PROBE_EXIT=7"}, 7, true, "", ""},
+      {"no wait: still active", {"{probe}", "", "{dir}", ""}, {"PROBE_SLEEP_MS=3000"}, 259, true,
+       "", ""},
+      {"lower-case true does not wait, with a warning", {"{probe}", "", "{dir}", "true"},
+       {"PROBE_SLEEP_MS=3000"}, 259, true, LowerCase.c_str(), LowerCase.c_str()},
+      {"trailing space does not wait, with a warning", {"{probe}", "", "{dir}", "TRUE "},
+       {"PROBE_SLEEP_MS=3000"}, 259, true, Blank.c_str(), Blank.c_str()},
+      {"top bit set", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3221225477"}, 0xC0000005,
+       true, nullptr, "launch: '{probe}' ended with exception 0xC0000005 (access violation)\r\n"},
+      {"a fail-fast end", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=3221226505"}, 0xC0000409,
+       true, nullptr,
        "launch: '{probe}' ended with exception 0xC0000409 (stack buffer overrun)\r\n"},
-      {"all bits set",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_EXIT=4294967295"},
-       0xFFFFFFFF,
-       true,
-       nullptr,
-       ""},
-      {"killed by SIGTERM",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_SIGNAL=15"},
-       143,
-       true,
-       "launch: '{probe}' was killed by SIGTERM (Terminated)\n",
-       nullptr},
-      {"killed by SIGKILL",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {"PROBE_SIGNAL=9"},
-       137,
-       true,
-       "launch: '{probe}' was killed by SIGKILL (Killed)\n",
-       nullptr},
-      {"missing program",
-       {"no-such-tool-xyz", "", "{dir}", "TRUE"},
-       {},
-       127,
-       false,
+      {"all bits set", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_EXIT=4294967295"}, 0xFFFFFFFF,
+       true, nullptr, ""},
+      {"killed by SIGTERM", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_SIGNAL=15"}, 143, true,
+       "launch: '{probe}' was killed by SIGTERM (Terminated)\n", nullptr},
+      {"killed by SIGKILL", {"{probe}", "", "{dir}", "TRUE"}, {"PROBE_SIGNAL=9"}, 137, true,
+       "launch: '{probe}' was killed by SIGKILL (Killed)\n", nullptr},
+      {"missing program", {"no-such-tool-xyz", "", "{dir}", "TRUE"}, {}, 127, false,
        "launch: cannot start 'no-such-tool-xyz': No such file or directory (error 2)\n",
        "launch: cannot start 'no-such-tool-xyz': File not found (error 2)\r\n"},
-      {"missing program beats a bad directory",
-       {"no-such-tool-xyz", "", "", "TRUE"},
-       {},
-       127,
-       false,
-       NotFound,
-       "(error 2)"},
+      {"missing program beats a bad directory", {"no-such-tool-xyz", "", "", "TRUE"}, {}, 127,
+       false, NotFound, "(error 2)"},
       {"empty program", {"", "", "{dir}", "TRUE"}, {}, 127, false, "cannot start ''", "(error 2)"},
       {"the name read from the line is the one reported",
-       {"{dir}/my dir/probe", "", "{dir}", "TRUE"},
-       {},
-       127,
-       false,
-       "launch: cannot start '{dir}/my': No such file or directory (error 2)\n",
-       nullptr},
+       {"{dir}/my dir/probe", "", "{dir}", "TRUE"}, {}, 127, false,
+       "launch: cannot start '{dir}/my': No such file or directory (error 2)\n", nullptr},
       {"a blank in Exe: the system's message names Exe as given, on one line",
        {"{dir}\\My Tools\\bad.exe", "", "{dir}", "TRUE"},
        {},
@@ -271,142 +219,55 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
        nullptr, // read as "{dir}\My" on Linux, the row above
        "launch: cannot start '{dir}\\My Tools\\bad.exe': Bad EXE format for {dir}\\My "
        "Tools\\bad.exe (error 193)\r\n"},
-      {"name too long",
-       {std::string(300, 'x'), "", "/", "TRUE"},
-       {},
-       127,
-       false,
-       "File name too long (error 36)",
-       nullptr},
-      {"PATH entry that cannot be searched",
-       {"plain.txt", "", "/", "TRUE"},
-       {"PATH={dir}/locked"},
-       127,
-       false,
-       "launch: cannot start 'plain.txt': No such file or directory (error 2)\n",
-       nullptr,
-       true},
+      {"name too long", {std::string(300, 'x'), "", "/", "TRUE"}, {}, 127, false,
+       "File name too long (error 36)", nullptr},
+      {"PATH entry that cannot be searched", {"plain.txt", "", "/", "TRUE"}, {"PATH={dir}/locked"},
+       127, false, "launch: cannot start 'plain.txt': No such file or directory (error 2)\n",
+       nullptr, true},
       {.Name = "a name on PATH found only where it cannot run",
-       .Args = {"notes.txt", "", "/", "TRUE"},
-       .Env = {"PATH={dir}"},
-       .Code = 126,
+       .Args = {"notes.txt", "", "/", "TRUE"}, .Env = {"PATH={dir}"}, .Code = 126,
        .Started = false,
        .PosixError = "launch: cannot start 'notes.txt': Permission denied (error 13)\n",
        .WindowsError = nullptr},
-      {"symlink loop",
-       {"{dir}/loop", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "Too many levels of symbolic links (error 40)",
-       nullptr},
-      {"missing interpreter",
-       {"{dir}/bad-interpreter", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "bad interpreter '/nonexistent/interp': No such file or directory (error 2)",
-       nullptr},
-      {"script with CRLF line ends",
-       {"{dir}/crlf.sh", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
+      {"symlink loop", {"{dir}/loop", "", "{dir}", "TRUE"}, {}, 126, false,
+       "Too many levels of symbolic links (error 40)", nullptr},
+      {"missing interpreter", {"{dir}/bad-interpreter", "", "{dir}", "TRUE"}, {}, 126, false,
+       "bad interpreter '/nonexistent/interp': No such file or directory (error 2)", nullptr},
+      {"script with CRLF line ends", {"{dir}/crlf.sh", "", "{dir}", "TRUE"}, {}, 126, false,
        "launch: cannot start '{dir}/crlf.sh': bad interpreter '/bin/sh\\r': No such file or "
-       "directory (error 2)\n",
-       nullptr},
-      {"ELF loader missing",
-       {"{dir}/no-loader", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "bad interpreter '/xx/",
-       nullptr},
+       "directory (error 2)\n", nullptr},
+      {"ELF loader missing", {"{dir}/no-loader", "", "{dir}", "TRUE"}, {}, 126, false,
+       "bad interpreter '/xx/", nullptr},
       {.Name = "ELF loader named by the longest path",
-       .Args = {"{dir}/long-loader", "", "{dir}", "TRUE"},
-       .Code = 126,
-       .Started = false,
-       .PosixError = LongLoaderError.c_str(),
-       .WindowsError = nullptr},
-      {"ELF program for another machine",
-       {"{dir}/other-machine", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "launch: cannot start '{dir}/other-machine': Exec format error (error 8)\n",
-       nullptr},
-      {"program open for writing",
-       {"{dir}/busy", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "launch: cannot start '{dir}/busy': Text file busy (error 26)\n",
-       nullptr},
-      {"a failed start under an emulator that forks",
-       {"{dir}/crlf.sh", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
+       .Args = {"{dir}/long-loader", "", "{dir}", "TRUE"}, .Code = 126, .Started = false,
+       .PosixError = LongLoaderError.c_str(), .WindowsError = nullptr},
+      {"ELF program for another machine", {"{dir}/other-machine", "", "{dir}", "TRUE"}, {}, 126,
+       false, "launch: cannot start '{dir}/other-machine': Exec format error (error 8)\n", nullptr},
+      {"program open for writing", {"{dir}/busy", "", "{dir}", "TRUE"}, {}, 126, false,
+       "launch: cannot start '{dir}/busy': Text file busy (error 26)\n", nullptr},
+      {"a failed start under an emulator that forks", {"{dir}/crlf.sh", "", "{dir}", "TRUE"}, {},
+       126, false,
        "launch: cannot start '{dir}/crlf.sh': bad interpreter '/bin/sh\\r': No such file or "
-       "directory (error 2)\n",
-       nullptr,
-       false,
-       {"/usr/bin/qemu-x86_64"}},
-      {"PID 1 without the wait",
-       {"{probe}", "", "{dir}", ""},
-       {"PROBE_SLEEP_MS=3000"},
-       259,
-       true,
-       "launch: warning: as PID 1, launch takes its child along when it exits\n",
-       nullptr,
-       false,
+       "directory (error 2)\n", nullptr, false, {"/usr/bin/qemu-x86_64"}},
+      {"PID 1 without the wait", {"{probe}", "", "{dir}", ""}, {"PROBE_SLEEP_MS=3000"}, 259, true,
+       "launch: warning: as PID 1, launch takes its child along when it exits\n", nullptr, false,
        {"/usr/bin/unshare", "-Urfp", "--mount-proc"}},
-      {"arguments and environment too large for the child",
-       {"{probe}", Many, "{dir}", "TRUE"},
-       Padding,
-       126,
-       false,
-       "launch: cannot start '{probe}': Argument list too long (error 7)\n",
+      {"arguments and environment too large for the child", {"{probe}", Many, "{dir}", "TRUE"},
+       Padding, 126, false, "launch: cannot start '{probe}': Argument list too long (error 7)\n",
        nullptr},
-      {"working directory that cannot be entered",
-       {"/bin/true", "", "{dir}/locked", "TRUE"},
-       {},
-       125,
-       false,
-       "Permission denied (error 13)",
-       nullptr,
-       true},
-      {"directory as program",
-       {"{dir}", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "Is a directory (error 21)",
-       nullptr}, // Wine says error 2 where Windows says 5
-      {"file that is no program",
-       {"{file}", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
-       "launch: cannot start '{file}': Exec format error (error 8)\n",
-       "(error 193)"},
-      {"an interpreter that cannot be run",
-       {"{dir}/plain-interpreter", "", "{dir}", "TRUE"},
-       {},
-       126,
-       false,
+      {"working directory that cannot be entered", {"/bin/true", "", "{dir}/locked", "TRUE"}, {},
+       125, false, "Permission denied (error 13)", nullptr, true},
+      {"directory as program", {"{dir}", "", "{dir}", "TRUE"}, {}, 126, false,
+       "Is a directory (error 21)", nullptr}, // Wine says error 2 where Windows says 5
+      {"file that is no program", {"{file}", "", "{dir}", "TRUE"}, {}, 126, false,
+       "launch: cannot start '{file}': Exec format error (error 8)\n", "(error 193)"},
+      {"an interpreter that cannot be run", {"{dir}/plain-interpreter", "", "{dir}", "TRUE"}, {},
+       126, false,
        "launch: cannot start '{dir}/plain-interpreter': bad interpreter '{dir}/notes.txt': "
-       "Permission denied (error 13)\n",
-       nullptr},
-      {"no descriptor left for the start",
-       {"{probe}", "", "{dir}", "TRUE"},
-       {},
-       125,
-       false,
+       "Permission denied (error 13)\n", nullptr},
+      {"no descriptor left for the start", {"{probe}", "", "{dir}", "TRUE"}, {}, 125, false,
        "launch: cannot start '{probe}': the descriptor limit (5) leaves no room for the start: "
-       "Too many open files (error 24)\n",
-       nullptr,
-       false,
+       "Too many open files (error 24)\n", nullptr, false,
        {"/bin/sh", "-c", "ulimit -n 5; exec \"$@\"", "sh"}},
       {.Name = "no child can be made",
        .Args = {"{probe}", "", "{dir}", "TRUE"},
@@ -434,30 +295,15 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
        .Prefix = Failing("fchdir", "EACCES")},
       // Refused as by a security module: the loader is fine.
       {.Name = "a refused exec is not the loader's fault",
-       .Args = {"{probe}", "", "{dir}", "TRUE"},
-       .Code = 126,
-       .Started = false,
+       .Args = {"{probe}", "", "{dir}", "TRUE"}, .Code = 126, .Started = false,
        .PosixError = "launch: cannot start '{probe}': Permission denied (error 13)\n",
-       .WindowsError = nullptr,
-       .Prefix = Failing("execve", "EACCES")},
-      {"a script in a caller deeper than the path limit",
-       {"./ok.sh", "", ".", "TRUE"},
-       {},
-       0,
-       true,
-       "",
-       nullptr,
-       false,
-       {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
-      {"a script in such a caller, run elsewhere",
-       {"./ok.sh", "", "{dir}", "TRUE"},
-       {},
-       126,
+       .WindowsError = nullptr, .Prefix = Failing("execve", "EACCES")},
+      {"a script in a caller deeper than the path limit", {"./ok.sh", "", ".", "TRUE"}, {}, 0,
+       true, "", nullptr, false, {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
+      {"a script in such a caller, run elsewhere", {"./ok.sh", "", "{dir}", "TRUE"}, {}, 126,
        false,
        "launch: cannot start './ok.sh': a script this deep runs only in the caller's directory: "
-       "File name too long (error 36)\n",
-       nullptr,
-       false,
+       "File name too long (error 36)\n", nullptr, false,
        {"/bin/bash", "-c", DeepScript + " && exec \"$@\"", "bash"}},
       {.Name = "a missing interpreter in a caller deeper than the path limit",
        .Args = {"./bad-interpreter", "", ".", "TRUE"},
@@ -476,56 +322,25 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
                      "file or directory (error 2)\n",
        .WindowsError = nullptr,
        .Prefix = {"/bin/sh", "-c", "exec \"$@\" <&-", "sh"}},
-      {"empty working directory",
-       {"{probe}", "", "", "TRUE"},
-       {},
-       125,
-       false,
-       "working directory '': No such file or directory (error 2)",
-       BadDir},
-      {"missing working directory",
-       {"{probe}", "", "{dir}/none", "TRUE"},
-       {},
-       125,
-       false,
-       NotFound,
-       NoDir.c_str()},
+      {"empty working directory", {"{probe}", "", "", "TRUE"}, {}, 125, false,
+       "working directory '': No such file or directory (error 2)", BadDir},
+      {"missing working directory", {"{probe}", "", "{dir}/none", "TRUE"}, {}, 125, false,
+       NotFound, NoDir.c_str()},
       {"over MAX_PATH", {"{probe}", "", Deep, "TRUE"}, {}, 125, false, nullptr, TooDeep.c_str()},
-      {"a missing program in a directory over MAX_PATH",
-       {"no-such-tool-xyz", "", Deep, "TRUE"},
-       {},
-       127,
-       false,
-       nullptr,
+      {"a missing program in a directory over MAX_PATH", {"no-such-tool-xyz", "", Deep, "TRUE"},
+       {}, 127, false, nullptr,
        "launch: cannot start 'no-such-tool-xyz': File not found (error 2)\r\n"},
       {.Name = "a relative working directory whose full path is too long",
-       .Args = {"{probe}", "", Sub, "TRUE"},
-       .Code = 125,
-       .Started = false,
-       .PosixError = nullptr,
-       .WindowsError = "': too long: its full path is ",
-       .CallerDir = Caller},
+       .Args = {"{probe}", "", Sub, "TRUE"}, .Code = 125, .Started = false, .PosixError = nullptr,
+       .WindowsError = "': too long: its full path is ", .CallerDir = Caller},
       {"a working directory over MAX_PATH as given, short in full",
-       {"{file}", "", Winding, "TRUE"},
-       {},
-       126,
-       false,
-       nullptr,
+       {"{file}", "", Winding, "TRUE"}, {}, 126, false, nullptr,
        "launch: cannot start '{file}': Bad EXE format for {file} (error 193)\r\n"},
-      {.Name = "a job that cannot be released",
-       .Args = {"{probe}", "", "{dir}", "TRUE"},
-       .Env = {"PROBE_SLEEP_MS=500", "PROBE_EXIT=3"},
-       .Code = 3,
-       .Started = true,
-       .PosixError = nullptr,
-       .WindowsError = "",
-       .FailingCall = "SetInformationJobObject@16"},
+      {.Name = "a job that cannot be released", .Args = {"{probe}", "", "{dir}", "TRUE"},
+       .Env = {"PROBE_SLEEP_MS=500", "PROBE_EXIT=3"}, .Code = 3, .Started = true,
+       .PosixError = nullptr, .WindowsError = "", .FailingCall = "SetInformationJobObject@16"},
       {"an unquoted Exe with blanks that starts another program",
-       {"{dir}\\hi dir\\k k.exe", "x=3", "{dir}", "TRUE"},
-       {},
-       0,
-       true,
-       nullptr,
+       {"{dir}\\hi dir\\k k.exe", "x=3", "{dir}", "TRUE"}, {}, 0, true, nullptr,
        "launch: warning: Windows started '{dir}\\hi.exe' for the unquoted Exe '{dir}\\hi dir\\k "
        "k.exe'; to start that file, pass Exe with quotes in it: \"{dir}\\hi dir\\k k.exe\"\r\n"},
       {"an unquoted Exe with blanks that names no file", // what ran is all there is
@@ -536,28 +351,12 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
        nullptr,
        ""},
       {"an unquoted Exe with blanks that starts itself",
-       {"{dir}\\lone dir\\k k.exe", "", "{dir}", "TRUE"},
-       {},
-       0,
-       true,
-       nullptr,
-       ""},
-      {"a %1 in a name is no placeholder",
-       {"{probe}", "", "{dir}/none%1", "TRUE"},
-       {},
-       125,
-       false,
+       {"{dir}\\lone dir\\k k.exe", "", "{dir}", "TRUE"}, {}, 0, true, nullptr, ""},
+      {"a %1 in a name is no placeholder", {"{probe}", "", "{dir}/none%1", "TRUE"}, {}, 125, false,
        "launch: cannot start '{probe}': working directory '{dir}/none%1': No such file or "
-       "directory (error 2)\n",
-       BadDir},
-      {"file as working directory",
-       {"{probe}", "", "{file}", "TRUE"},
-       {},
-       125,
-       false,
-       "Not a directory (error 20)",
-       BadDir},
-      // clang-format off
+       "directory (error 2)\n", BadDir},
+      {"file as working directory", {"{probe}", "", "{file}", "TRUE"}, {}, 125, false,
+       "Not a directory (error 20)", BadDir},
       {"SIGSEGV", Waited, {"PROBE_SIGNAL=11"}, 139, true,
        "SIGSEGV (Segmentation fault), core dumped\n", nullptr, false, Sh("ulimit -c unlimited")},
       {"SIGPIPE: no line", Waited, {"PROBE_SIGNAL=13"}, 141, true, "", nullptr},
@@ -590,7 +389,8 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
       {"an exec refused with EPERM", Waited, {}, 126, false, "'{probe}': Operation not permitted",
        nullptr, false, Failing("execve", "EPERM")},
       {"CmdLine at the limit", Line(std::string(Room, 'x')), {}, 0, true, "", ""},
-      {"CmdLine a unit over the limit", Line(std::string(Room + 1, 'x')), {}, 125, false, Over, Over},
+      {"CmdLine a unit over the limit", Line(std::string(Room + 1, 'x')), {}, 125, false, Over,
+       Over},
       {"a character of two units at the limit", Line(Smile + std::string(Room - 2, 'x')), {}, 0,
        true, "", ""}, // as many characters as the row over the limit
       {"a character of two units over the limit", Line(Smile + std::string(Room - 1, 'x')), {}, 125,
@@ -605,8 +405,8 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
        "cannot start '\xFF'", nullptr},
       {"invalid UTF-8 directory", {"{probe}", "\xC3", "{dir}/\x80", "\xFE"}, {}, 125, false,
        "working directory '{dir}/", nullptr},
-      // clang-format on
   };
+  // clang-format on
   // A quote or a backslash at every position of Exe: the program name is read
   // with quotes toggling (a lone one swallows the separator) and backslashes
   // literal, so each such name is missing. Quotes in pairs vanish. Windows
@@ -697,37 +497,45 @@ TEST_F(EndToEnd, EchoPrecedesTheChildAndStatusFollowsItsEnd) {
   }
 }
 
-TEST_F(EndToEnd, WrongArgumentCountIsAUsageError) {
+struct UsageCase {
+  std::string Name;
+  std::vector<std::string> Args;
+  std::string Argv0 = {}; // Windows: the program name on the launcher's own line
+};
+LAUNCH_ROWS(WrongArgumentCountIsAUsageError, UsageCase);
+
+std::vector<UsageCase> WrongArgumentCountIsAUsageError::Rows() {
   // Windows reads the launcher's own line by the Universal CRT's rules: in the
   // program name a backslash is literal and the quote after it opens quoting,
   // which swallows the rest (msvcrt.dll would find four arguments here).
   const std::string Swallowing = "\"" + harness::LauncherPath() + "\"\\\"";
-  const struct {
-    std::vector<std::string> Args;
-    std::string Argv0;
-  } Counts[] = {
-      {{}, ""},
-      {{Probe}, ""},
-      {{"--help", "x"}, ""},
-      {{"-h"}, ""},
-      {{"--HELP"}, ""},
-      {{"--version "}, ""},
-      {{Probe, "", Dir}, ""},
-      {{Probe, "", Dir, "TRUE", "extra"}, ""},
-      {{Probe, "", Dir, "TRUE"}, Swallowing},
+  // clang-format off
+  std::vector<UsageCase> Rows = {
+      {"none", {}},
+      {"one", {Probe}},
+      {"help with more", {"--help", "x"}},
+      {"short help", {"-h"}},
+      {"help in capitals", {"--HELP"}},
+      {"version with a blank", {"--version "}},
+      {"three", {Probe, "", Dir}},
+      {"five", {Probe, "", Dir, "TRUE", "extra"}},
   };
-  for (const auto& Case : Counts) {
-    if (!Case.Argv0.empty() && !IsWindows()) {
-      continue;
-    }
-    harness::Options Opts;
-    Opts.Argv0 = Case.Argv0;
-    const harness::Result R = Launch(Case.Args, Opts);
-    EXPECT_EQ(R.Status, 125u) << Case.Args.size();
-    EXPECT_EQ(R.Out, "");
-    EXPECT_EQ(R.Err.rfind("Usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
-    EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
+  // clang-format on
+  if (IsWindows()) {
+    Rows.push_back({"four swallowed by a quote", {Probe, "", Dir, "TRUE"}, Swallowing});
   }
+  return Rows;
+}
+
+TEST_P(WrongArgumentCountIsAUsageError, Row) {
+  const UsageCase Case = Pick(Rows());
+  harness::Options Opts;
+  Opts.Argv0 = Case.Argv0;
+  const harness::Result R = Launch(Case.Args, Opts);
+  EXPECT_EQ(R.Status, 125u);
+  EXPECT_EQ(R.Out, "");
+  EXPECT_EQ(R.Err.rfind("Usage: launch Exe CmdLine WorkingDirectory IsWaiting", 0), 0u) << R.Err;
+  EXPECT_EQ(harness::ReadFile(RecordPath), "") << "nothing may start";
 }
 
 TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
@@ -753,67 +561,97 @@ TEST_F(EndToEnd, HelpAndVersionGoToStdoutWithStatusZero) {
   }
 }
 
-TEST_F(EndToEnd, ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor) {
+struct ReceivedCase {
+  std::string Name;
+  std::string CmdLine;
+  std::vector<std::string> Args;        // after argv[0]
+  std::vector<std::string> Prefix = {}; // POSIX: what runs the launcher
+};
+
+class ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor : public Table {
+public:
+  // AddressSanitizer reads its options from /proc.
+  static bool Applies(const ReceivedCase& Case) {
+    return Case.Prefix.empty() ||
+           !(IsWindows() || (harness::kSanitizedLauncher && Case.Prefix[0] == "/usr/bin/unshare"));
+  }
+  std::vector<ReceivedCase> Rows();
+};
+LAUNCH_TABLE(ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor);
+
+std::vector<ReceivedCase> ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor::Rows() {
   // close_range refused, as by an old kernel or a container's filter, with a
   // descriptor above the soft limit.
   const std::string Refused = "exec /usr/bin/strace -f -qq -o /dev/null -e trace=close_range -e "
                               "inject=close_range:error=ENOSYS \"$@\"";
-  const std::vector<std::string> NoCloseRange = {
-      "/bin/bash", "-c", "exec 900</dev/null; ulimit -Sn 64; " + Refused, "bash"};
   // Nor /proc: every number up to the limit.
   const std::string NoProcfs = "mount -t tmpfs none /proc && exec 3</dev/null 50</dev/null; ";
-  const std::vector<std::string> NoProc = {"/usr/bin/unshare", "-Urm", "/bin/bash", "-c",
-                                           NoProcfs + Refused, "bash"};
-  const struct {
-    std::string CmdLine;
-    std::vector<std::string> Args;        // after argv[0]
-    std::vector<std::string> Prefix = {}; // POSIX: what runs the launcher
-  } Cases[] = {
-      {"", {}},
-      {"*.txt", {"*.txt"}},
-      {"a \"b c\" d\\\"e \"\"", {"a", "b c", "d\"e", ""}},
-      {"a\\\\\"b c\" \"x\"\"y\" \\\\server\\share *.txt",
+  // clang-format off
+  return {
+      {"empty", "", {}},
+      {"a wildcard", "*.txt", {"*.txt"}},
+      {"quotes", "a \"b c\" d\\\"e \"\"", {"a", "b c", "d\"e", ""}},
+      {"backslashes", "a\\\\\"b c\" \"x\"\"y\" \\\\server\\share *.txt",
        {"a\\b c", "x\"y", "\\\\server\\share", "*.txt"}},
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+      {"UTF-8", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
        {"caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}},
-      {"x", {"x"}, NoCloseRange},
-      {"y", {"y"}, NoProc},
+      {"close_range refused", "x", {"x"},
+       {"/bin/bash", "-c", "exec 900</dev/null; ulimit -Sn 64; " + Refused, "bash"}},
+      {"close_range refused, no /proc", "y", {"y"},
+       {"/usr/bin/unshare", "-Urm", "/bin/bash", "-c", NoProcfs + Refused, "bash"}},
   };
-  harness::WriteFile(Dir + "/a.txt", "", false);
-  for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.CmdLine + (Case.Prefix.empty() ? "" : ", close_range refused"));
-    // AddressSanitizer reads its options from /proc.
-    if ((IsWindows() && !Case.Prefix.empty()) ||
-        (harness::kSanitizedLauncher && Case.Prefix == NoProc)) {
-      continue;
-    }
-    const std::vector<std::string> Args = {Probe, Case.CmdLine, NativePath(Dir), "TRUE"};
-    harness::Options Opts;
-    Opts.Prefix = Case.Prefix;
-    Opts.CallerDir = Dir; // where a wildcard would find something to expand to
-    const harness::Result R = Launch(Args, Opts);
-    if (!R.MissingTool.empty()) {
-      continue;
-    }
-    ASSERT_EQ(R.Status, 0u) << R.Err;
-    EXPECT_EQ(R.Out, Report(Args, true, "0"));
-    const probe::Record Got = Record();
-    std::vector<std::string> Expected = {Probe};
-    Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
-    EXPECT_EQ(Got.Args, Expected);
-    EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
-    // Windows: the harness's handle would be recorded if it had leaked; the
-    // caller's file, pipe and file are what the child has as its own three.
-    EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(Got.StdTypes, IsWindows() ? "1 3 1" : "");
-    if (Case.Prefix.empty()) { // while it waits, the launcher holds what it was given, no more
-      EXPECT_EQ(Got.LauncherFds, R.Given);
-    }
-    EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
-  }
+  // clang-format on
 }
 
-TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
+TEST_P(ChildReceivesTheSplitLineItsDirectoryAndNoExtraDescriptor, Row) {
+  const ReceivedCase Case = Pick(Rows());
+  harness::WriteFile(Dir + "/a.txt", "", false);
+  const std::vector<std::string> Args = {Probe, Case.CmdLine, NativePath(Dir), "TRUE"};
+  harness::Options Opts;
+  Opts.Prefix = Case.Prefix;
+  Opts.CallerDir = Dir; // where a wildcard would find something to expand to
+  const harness::Result R = Launch(Args, Opts);
+  if (!R.MissingTool.empty()) {
+    return;
+  }
+  ASSERT_EQ(R.Status, 0u) << R.Err;
+  EXPECT_EQ(R.Out, Report(Args, true, "0"));
+  const probe::Record Got = Record();
+  std::vector<std::string> Expected = {Probe};
+  Expected.insert(Expected.end(), Case.Args.begin(), Case.Args.end());
+  EXPECT_EQ(Got.Args, Expected);
+  EXPECT_EQ(NativePath(Got.Cwd), NativePath(Dir));
+  // Windows: the harness's handle would be recorded if it had leaked; the
+  // caller's file, pipe and file are what the child has as its own three.
+  EXPECT_EQ(Got.Fds, (IsWindows() ? std::vector<int>{} : std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(Got.StdTypes, IsWindows() ? "1 3 1" : "");
+  if (Case.Prefix.empty()) { // while it waits, the launcher holds what it was given, no more
+    EXPECT_EQ(Got.LauncherFds, R.Given);
+  }
+  EXPECT_EQ(Got.Ignored, std::vector<int>{}) << "signals reach the child at their default";
+}
+
+struct FoundCase {
+  std::string Name;
+  std::string Exe;
+  std::string CallerDir;
+  std::vector<std::string> Env;
+  std::string Exec;                     // POSIX: the path the probe was started from; "" for any
+  std::string WorkDir = {};             // the test's directory when empty
+  std::vector<std::string> Prefix = {}; // POSIX: what runs the launcher
+  std::string Pwd = {};                 // POSIX: the child's PWD; the test's directory when empty
+};
+
+class ProgramIsFoundOnPathOrFromTheCallersDirectory : public Table {
+public:
+  static bool Applies(const FoundCase& Case) {
+    return !IsWindows() || (Case.Prefix.empty() && Case.Pwd.empty());
+  }
+  std::vector<FoundCase> Rows();
+};
+LAUNCH_TABLE(ProgramIsFoundOnPathOrFromTheCallersDirectory);
+
+std::vector<FoundCase> ProgramIsFoundOnPathOrFromTheCallersDirectory::Rows() {
   const std::string ProbeDir = Probe.substr(0, Probe.find_last_of("/\\"));
   const std::string ProbeName = Probe.substr(ProbeDir.size() + 1);
   const std::string Sep = IsWindows() ? "\\" : "/";
@@ -822,84 +660,47 @@ TEST_F(EndToEnd, ProgramIsFoundOnPathOrFromTheCallersDirectory) {
   if (!IsWindows()) {
     std::filesystem::create_directory_symlink(".", Link);
   }
-  const struct {
-    const char* Name;
-    std::string Exe;
-    std::string CallerDir;
-    std::vector<std::string> Env;
-    std::string Exec;                     // POSIX: the path the probe was started from; "" for any
-    std::string WorkDir = {};             // the test's directory when empty
-    std::vector<std::string> Prefix = {}; // POSIX: what runs the launcher
-    std::string Pwd = {};                 // POSIX: the child's PWD; the test's directory when empty
-  } Cases[] = {
+  // clang-format off
+  return {
       {"on PATH", ProbeName, "", {"PATH=" + ProbeDir}, Probe},
-      {"on PATH after a directory without it",
-       ProbeName,
-       "",
-       {"PATH=" + Sep + "none" + List + ProbeDir},
-       Probe},
-      {"an empty PATH entry is the caller's directory",
-       ProbeName,
-       ProbeDir,
-       {"PATH=" + Sep + "none" + List + List + Sep + "x"},
-       Probe},
-      {"a relative working directory is the caller's",
-       Probe,
-       ProbeDir,
-       {},
-       Probe,
+      {"on PATH after a directory without it", ProbeName, "",
+       {"PATH=" + Sep + "none" + List + ProbeDir}, Probe},
+      {"an empty PATH entry is the caller's directory", ProbeName, ProbeDir,
+       {"PATH=" + Sep + "none" + List + List + Sep + "x"}, Probe},
+      {"a relative working directory is the caller's", Probe, ProbeDir, {}, Probe,
        "." + Sep + Dir.substr(ProbeDir.size() + 1)}, // PWD holds no "." part
-      {"a relative working directory as given",
-       Probe,
-       ProbeDir,
-       {},
-       Probe,
+      {"a relative working directory as given", Probe, ProbeDir, {}, Probe,
        Dir.substr(ProbeDir.size() + 1)},
       {"relative to the caller", "." + Sep + ProbeName, ProbeDir, {}, ""},
-      {"a working directory through a symbolic link keeps its name",
-       Probe,
-       "",
-       {},
-       Probe,
-       Link,
-       {},
-       Link},
-      {"relative to a caller deeper than the path limit",
-       "./" + ProbeName,
-       "",
-       {},
-       "",
-       "",
+      {"a working directory through a symbolic link keeps its name", Probe, "", {}, Probe, Link,
+       {}, Link},
+      {"relative to a caller deeper than the path limit", "./" + ProbeName, "", {}, "", "",
        {"/bin/bash", "-c", harness::DeepDirectory(Dir, Probe) + " && exec \"$@\"", "bash"}},
-      {"relative to the root directory",
-       Probe.substr(IsWindows() ? 3 : 1),
-       IsWindows() ? "Z:\\" : "/",
-       {},
-       Probe},
+      {"relative to the root directory", Probe.substr(IsWindows() ? 3 : 1),
+       IsWindows() ? "Z:\\" : "/", {}, Probe},
   };
-  for (const auto& Case : Cases) {
-    SCOPED_TRACE(Case.Name);
-    if (IsWindows() && (!Case.Prefix.empty() || !Case.Pwd.empty())) {
-      continue;
-    }
-    harness::Options Opts;
-    Opts.Env = Case.Env;
-    Opts.Env.insert(Opts.Env.end(), {"PROBE_EXIT=5", "PWDLIKE=kept"}); // PWD alone is replaced
-    Opts.Prefix = Case.Prefix;
-    Opts.CallerDir = Case.CallerDir;
-    const std::string WorkDir = Case.WorkDir.empty() ? NativePath(Dir) : Case.WorkDir;
-    const std::vector<std::string> Args = {Case.Exe, "", WorkDir, "TRUE"};
-    const harness::Result R = Launch(Args, Opts);
-    EXPECT_EQ(R.Status, 5u) << R.Err;
-    EXPECT_EQ(R.Out, Report(Args, true, "5"));
-    EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
-    if (!IsWindows() && !Case.Exec.empty()) {
-      EXPECT_EQ(Record().Exec, Case.Exec);
-      EXPECT_EQ(Record().Pwd, Case.Pwd.empty() ? Dir : Case.Pwd) << "PWD names where it runs";
-      const std::vector<std::string> Env = Record().Env;
-      for (const auto& Entry : Opts.Env) {
-        EXPECT_EQ(std::count(Env.begin(), Env.end(), Entry), 1) << Entry;
-      }
+  // clang-format on
+}
+
+TEST_P(ProgramIsFoundOnPathOrFromTheCallersDirectory, Row) {
+  const FoundCase Case = Pick(Rows());
+  harness::Options Opts;
+  Opts.Env = Case.Env;
+  Opts.Env.insert(Opts.Env.end(), {"PROBE_EXIT=5", "PWDLIKE=kept"}); // PWD alone is replaced
+  Opts.Prefix = Case.Prefix;
+  Opts.CallerDir = Case.CallerDir;
+  const std::string WorkDir = Case.WorkDir.empty() ? NativePath(Dir) : Case.WorkDir;
+  const std::vector<std::string> Args = {Case.Exe, "", WorkDir, "TRUE"};
+  const harness::Result R = Launch(Args, Opts);
+  EXPECT_EQ(R.Status, 5u) << R.Err;
+  EXPECT_EQ(R.Out, Report(Args, true, "5"));
+  EXPECT_EQ(NativePath(Record().Cwd), NativePath(Dir));
+  if (!IsWindows() && !Case.Exec.empty()) {
+    EXPECT_EQ(Record().Exec, Case.Exec);
+    EXPECT_EQ(Record().Pwd, Case.Pwd.empty() ? Dir : Case.Pwd) << "PWD names where it runs";
+    const std::vector<std::string> Env = Record().Env;
+    for (const auto& Entry : Opts.Env) {
+      EXPECT_EQ(std::count(Env.begin(), Env.end(), Entry), 1) << Entry;
     }
   }
 }
