@@ -63,8 +63,8 @@ TEST(CommandLineBuffer, CountsUtf16UnitsAndKeepsRoomForTheTerminator) {
       {std::wstring(100000, L'x'), 100000, false},
   };
   for (const auto& Case : Cases) {
-    EXPECT_EQ(Utf16Length(Case.Line), Case.Units);
-    EXPECT_EQ(FitsCommandLineBuffer(Case.Line), Case.Fits) << Case.Units;
+    EXPECT_EQ(Utf16Length(Case.Line), Case.Units) << Case.Line.size();
+    EXPECT_EQ(FitsCommandLineBuffer(Case.Line), Case.Fits) << Case.Line.size();
   }
 }
 
@@ -76,12 +76,6 @@ TEST(CommandLineBuffer, RefusalNamesLengthAndLimit) {
   EXPECT_EQ(Outcome.Failure->Reason,
             L"command line too long: 1024 UTF-16 units, the limit is 1023");
 }
-
-} // namespace
-} // namespace launch
-
-namespace launch {
-namespace {
 
 // docs/windows.md lists, status by status, the Windows errors a failed start
 // maps to: the map must say the same, number for number, so that neither can

@@ -40,7 +40,7 @@ TEST(FailureReason, SpellsOutControlCharacters) {
       {L"\x1f \x7e\x9f\xa0\xdc7f", L"\\x1f \x7e\\x9f\xa0\xdc7f"}, // each range's edges
   };
   for (const auto& Case : Cases) {
-    EXPECT_EQ(Visible(Case.Text), Case.Shown);
+    EXPECT_EQ(Visible(Case.Text), Case.Shown) << Case.Text;
   }
 }
 
@@ -58,7 +58,8 @@ TEST(ConsolePiece, EndsWithinTheLimitAndKeepsSurrogatePairsWhole) {
       {Pair, 0, 1, 1},
   };
   for (const auto& Case : Cases) {
-    EXPECT_EQ(ConsolePieceEnd(Case.Text, Case.From, Case.Most), Case.End) << Case.From;
+    EXPECT_EQ(ConsolePieceEnd(Case.Text, Case.From, Case.Most), Case.End)
+        << Case.Text.size() << " units from " << Case.From << ", at most " << Case.Most;
   }
 }
 
