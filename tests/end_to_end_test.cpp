@@ -96,7 +96,12 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
     Winding += "\\..\\" + Dir.substr(Dir.find_last_of("/\\") + 1);
   }
   const std::string Sub = std::string(60, 's');
+  // The longest full path Windows takes as a current directory: 258 units.
+  const std::string Longest =
+      NativePath(Dir) + "\\" + std::string(257 - NativePath(Dir).size(), 'l');
   if (IsWindows()) {
+    std::filesystem::create_directories(Longest);
+    std::filesystem::create_directories(Longest + "m");
     std::filesystem::create_directories(std::filesystem::path(Caller) / Sub);
     for (const char* Copy : {"/hi.exe", "/hi dir/k k.exe", "/lone dir/k k.exe"}) {
       std::filesystem::create_directories(std::filesystem::path(Dir + Copy).parent_path());
@@ -336,6 +341,10 @@ std::vector<StatusCase> StatusesAndReports::Rows() {
       {"a working directory over MAX_PATH as given, short in full",
        {"{file}", "", Winding, "TRUE"}, {}, 126, false, nullptr,
        "launch: cannot start '{file}': Bad EXE format for {file} (error 193)\r\n"},
+      {"a working directory at the longest full path", {"{probe}", "", Longest, "TRUE"}, {}, 0, true,
+       nullptr, ""},
+      {"a working directory a unit longer", {"{probe}", "", Longest + "m", "TRUE"}, {}, 125, false,
+       nullptr, "too long: its full path is 259 UTF-16 units, the limit is 258\r\n"},
       {.Name = "a job that cannot be released", .Args = {"{probe}", "", "{dir}", "TRUE"},
        .Env = {"PROBE_SLEEP_MS=500", "PROBE_EXIT=3"}, .Code = 3, .Started = true,
        .PosixError = nullptr, .WindowsError = "", .FailingCall = "SetInformationJobObject@16"},
