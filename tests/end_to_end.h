@@ -82,6 +82,7 @@ template <typename Fixture> std::vector<std::string> RowIds() {
 
 class Table : public EndToEnd, public testing::WithParamInterface<std::string> {
 public:
+  // Every row applies here, unless the fixture has an Applies of its own.
   template <typename Row> static bool Applies(const Row& /*Any*/) { return true; }
 
 protected:
@@ -101,13 +102,6 @@ protected:
   INSTANTIATE_TEST_SUITE_P(EndToEnd, Fixture, testing::ValuesIn(RowIds<Fixture>()),                \
                            [](const auto& Info) { return Info.param; });                           \
   GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Fixture)
-// A table whose fixture holds nothing of its own: every row applies.
-#define LAUNCH_ROWS(Fixture, Row)                                                                  \
-  class Fixture : public Table {                                                                   \
-  public:                                                                                          \
-    std::vector<Row> Rows();                                                                       \
-  };                                                                                               \
-  LAUNCH_TABLE(Fixture)
 
 inline std::string SignedText(std::uint32_t Code) {
   return std::to_string(static_cast<std::int32_t>(Code));

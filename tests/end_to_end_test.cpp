@@ -511,7 +511,11 @@ struct UsageCase {
   std::vector<std::string> Args;
   std::string Argv0 = {}; // Windows: the program name on the launcher's own line
 };
-LAUNCH_ROWS(WrongArgumentCountIsAUsageError, UsageCase);
+class WrongArgumentCountIsAUsageError : public Table {
+public:
+  std::vector<UsageCase> Rows();
+};
+LAUNCH_TABLE(WrongArgumentCountIsAUsageError);
 
 std::vector<UsageCase> WrongArgumentCountIsAUsageError::Rows() {
   // Windows reads the launcher's own line by the Universal CRT's rules: in the
